@@ -1,0 +1,1 @@
+#include "picture_bank.h"

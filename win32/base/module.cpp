@@ -1,0 +1,25 @@
+// The program's one module handle, carrying the compiled resources it was given.
+// Leaves out everything about the resources' contents; the resource reader parses them.
+#include "module.h"
+
+#include <memory>
+
+#include "handle_table.h"
+#include "module_object.h"
+
+namespace w32 {
+
+HINSTANCE ProgramModule() {
+    static HINSTANCE handle = InsertAs<HINSTANCE>(std::make_unique<ModuleObject>());
+    return handle;
+}
+
+ModuleObject* ProgramModuleObject() { return Lookup<ModuleObject>(ProgramModule()); }
+
+void SetProgramResources(const uint8_t* resBytes, size_t size) {
+    ModuleObject* module = ProgramModuleObject();
+    module->resBytes = resBytes;
+    module->resSize = size;
+}
+
+}  // namespace w32
