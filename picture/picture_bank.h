@@ -4,6 +4,7 @@
 #define PELOMI_PICTURE_PICTURE_BANK_H
 
 #include <windows.h>
+#include <stddef.h>
 #include <stdint.h>
 
 const int SLOT_COUNT = 8;
@@ -42,6 +43,10 @@ private:
     BITMAPINFO workInfo;
     uint32_t* workPixels;
 };
+
+// Allocates the pixel work buffer a colour-keyed load needs (malloc); replaceable so that a failed
+// allocation can be tried.
+extern void* (*allocateWorkBuffer)(size_t bytes);
 
 // The program's one bank, attached to the main window while it exists.
 extern PictureBank pictureBank;

@@ -20,6 +20,7 @@ void SetProgramResources(const uint8_t* resBytes, size_t size) {
     ModuleObject* module = ProgramModuleObject();
     module->resBytes = resBytes;
     module->resSize = size;
+    ++module->resGeneration;
 }
 
 }  // namespace w32

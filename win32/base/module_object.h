@@ -15,6 +15,7 @@ struct ModuleObject : HandleObject {
     ModuleObject() : HandleObject(Kind) {}
     const uint8_t* resBytes = nullptr;
     size_t resSize = 0;
+    uint64_t resGeneration = 0;  // bumped by SetProgramResources, so caches of loaded resources can tell
 };
 
 // The module object behind ProgramModule().
