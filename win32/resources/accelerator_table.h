@@ -1,0 +1,35 @@
+// Accelerator tables behind HACCEL handles, and the Shift/Ctrl state TranslateAcceleratorA matches
+// virtual-key entries against. Leaves out CreateAcceleratorTable and DestroyAcceleratorTable (unused).
+#ifndef PELOMI_WIN32_ACCELERATOR_TABLE_H
+#define PELOMI_WIN32_ACCELERATOR_TABLE_H
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "base/handle_table.h"
+
+namespace w32 {
+
+// 0x80 in a compiled table's fVirt marks its last entry; loaded tables keep fVirt without it.
+constexpr BYTE kLastAcceleratorEntry = 0x80;
+
+struct AcceleratorTableObject : HandleObject {
+    static constexpr HandleKind Kind = HandleKind::Accelerators;
+    AcceleratorTableObject() : HandleObject(Kind) {}
+    std::vector<ACCEL> entries;
+};
+
+// Parses an RT_ACCELERATOR resource: 8-byte entries up to the one flagged kLastAcceleratorEntry. False for
+// an empty, truncated or unterminated table.
+bool ParseAcceleratorTable(const uint8_t* data, size_t size, std::vector<ACCEL>* entries);
+
+// Whether Shift and Ctrl are down, as Windows' key state has it when the key message is translated. The
+// display backend sets it with every key event it delivers; Alt comes from the message itself (lParam
+// bit 29, the context code).
+void SetAcceleratorModifiers(bool shiftDown, bool controlDown);
+
+}  // namespace w32
+
+#endif
