@@ -1,0 +1,251 @@
+// winmm wave input over a WaveDevice backend: device handles, the header queue and its flags, the return
+// codes and the MM_WIM_* notifications. Leaves out wave output, waveInGetDevCaps, waveInGetPosition and
+// the CALLBACK_FUNCTION, CALLBACK_THREAD and CALLBACK_EVENT kinds (MMSYSERR_NOTSUPPORTED).
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include "base/handle_table.h"
+#include "headless/scripted_wave_device.h"
+#include "wave/wave_device.h"
+
+namespace w32 {
+
+struct WaveInputPort {
+    std::mutex lock;  // guards everything below; the backend's capture thread takes it too
+    HWAVEIN handle = nullptr;
+    HWND notify = nullptr;       // null: CALLBACK_NULL, nothing is posted
+    std::deque<WAVEHDR*> queue;  // added and not yet returned, oldest first
+    bool lost = false;
+};
+
+namespace {
+
+struct WaveInDevice : HandleObject {
+    static constexpr HandleKind Kind = HandleKind::WaveIn;
+    WaveInDevice() : HandleObject(Kind) {}
+    ~WaveInDevice() override { ReleaseStream(); }
+    void ReleaseStream() {
+        if (!stream) return;
+        if (started) backend->Stop(stream);
+        started = false;
+        backend->Close(stream);
+        stream = nullptr;
+    }
+    const WaveDevice* backend = nullptr;
+    void* stream = nullptr;
+    bool started = false;  // read and written only by the thread making the wave calls
+    WaveInputPort port;
+};
+
+std::atomic<const WaveDevice*> installedDevice{nullptr};
+
+// Posted with the port's lock held, so that a DATA from the capture thread can never be overtaken by the
+// CLOSE that follows it: Windows keeps the order OPEN, DATA..., CLOSE.
+void Notify(WaveInputPort& port, UINT message, LPARAM lParam) {
+    if (port.notify) PostMessageA(port.notify, message, reinterpret_cast<WPARAM>(port.handle), lParam);
+}
+
+// Returned means done, out of the queue, and announced. Caller holds the port's lock.
+void ReturnOldest(WaveInputPort& port) {
+    WAVEHDR* header = port.queue.front();
+    port.queue.pop_front();
+    header->dwFlags = (header->dwFlags & ~static_cast<DWORD>(WHDR_INQUEUE)) | WHDR_DONE;
+    Notify(port, MM_WIM_DATA, reinterpret_cast<LPARAM>(header));
+}
+
+void ReturnAll(WaveInputPort& port) {
+    while (!port.queue.empty()) ReturnOldest(port);
+}
+
+// Plain PCM only, 1 or 2 channels of 8 or 16 bits at 1 000 to 192 000 samples per second, with the
+// derived fields consistent (our choice; Windows' mapper would also convert other forms).
+bool ReadFormat(const WAVEFORMATEX& format, WaveCaptureFormat* capture) {
+    if (format.wFormatTag != WAVE_FORMAT_PCM) return false;
+    if (format.nChannels != 1 && format.nChannels != 2) return false;
+    if (format.wBitsPerSample != 8 && format.wBitsPerSample != 16) return false;
+    if (format.nSamplesPerSec < 1000 || format.nSamplesPerSec > 192000) return false;
+    DWORD blockAlign = format.nChannels * format.wBitsPerSample / 8u;
+    if (format.nBlockAlign != blockAlign || format.nAvgBytesPerSec != format.nSamplesPerSec * blockAlign)
+        return false;
+    capture->samplesPerSecond = format.nSamplesPerSec;
+    capture->channels = format.nChannels;
+    capture->bitsPerSample = format.wBitsPerSample;
+    return true;
+}
+
+// Our record layout is the one the size must cover; smaller sizes are refused.
+bool ValidHeaderArgument(const WAVEHDR* header, UINT size) {
+    return header != nullptr && size >= sizeof(WAVEHDR);
+}
+
+}  // namespace
+
+void SetWaveDevice(const WaveDevice* device) { installedDevice.store(device); }
+
+const WaveDevice* CurrentWaveDevice() {
+    const WaveDevice* device = installedDevice.load();
+    return device ? device : ScriptedWaveDevice::Backend();
+}
+
+void WaveInputCaptured(WaveInputPort* port, const uint8_t* bytes, size_t count) {
+    std::lock_guard<std::mutex> guard(port->lock);
+    while (count > 0 && !port->queue.empty()) {
+        WAVEHDR* header = port->queue.front();
+        size_t room = header->dwBufferLength - header->dwBytesRecorded;
+        size_t part = count < room ? count : room;
+        std::memcpy(header->lpData + header->dwBytesRecorded, bytes, part);
+        header->dwBytesRecorded += static_cast<DWORD>(part);
+        bytes += part;
+        count -= part;
+        if (header->dwBytesRecorded == header->dwBufferLength) ReturnOldest(*port);
+    }
+}
+
+void WaveInputLost(WaveInputPort* port) {
+    std::lock_guard<std::mutex> guard(port->lock);
+    port->lost = true;
+    ReturnAll(*port);
+}
+
+}  // namespace w32
+
+using w32::WaveInDevice;
+
+extern "C" UINT WINAPI waveInGetNumDevs(void) { return w32::CurrentWaveDevice()->CountDevices(); }
+
+// Our choice: on failure *device is left as it was. Device 0 and WAVE_MAPPER both name the default source.
+extern "C" MMRESULT WINAPI waveInOpen(LPHWAVEIN device, UINT deviceId, LPCWAVEFORMATEX format,
+                                      DWORD_PTR callback, DWORD_PTR instance, DWORD flags) {
+    (void)instance;  // only the callback kinds that would receive it use it
+    DWORD callbackKind = flags & CALLBACK_TYPEMASK;
+    if (callbackKind == CALLBACK_FUNCTION || callbackKind == CALLBACK_THREAD || callbackKind == CALLBACK_EVENT)
+        return MMSYSERR_NOTSUPPORTED;
+    if (callbackKind != CALLBACK_NULL && callbackKind != CALLBACK_WINDOW) return MMSYSERR_INVALFLAG;
+    // WAVE_ALLOWSYNC, WAVE_MAPPED and WAVE_FORMAT_DIRECT change nothing with a single device.
+    constexpr DWORD knownFlags =
+        CALLBACK_TYPEMASK | WAVE_FORMAT_QUERY | WAVE_ALLOWSYNC | WAVE_MAPPED | WAVE_FORMAT_DIRECT;
+    if (flags & ~knownFlags) return MMSYSERR_INVALFLAG;
+    bool query = (flags & WAVE_FORMAT_QUERY) != 0;
+    if (format == nullptr || (device == nullptr && !query)) return MMSYSERR_INVALPARAM;
+    HWND window = callbackKind == CALLBACK_WINDOW ? reinterpret_cast<HWND>(callback) : nullptr;
+    if (window != nullptr && !IsWindow(window)) return MMSYSERR_INVALPARAM;
+    if (deviceId != WAVE_MAPPER && deviceId != 0) return MMSYSERR_BADDEVICEID;
+    w32::WaveCaptureFormat capture;
+    if (!w32::ReadFormat(*format, &capture)) return WAVERR_BADFORMAT;
+
+    auto object = std::make_unique<WaveInDevice>();
+    object->backend = w32::CurrentWaveDevice();
+    object->port.notify = query ? nullptr : window;
+    MMRESULT result = object->backend->Open(capture, &object->port, &object->stream);
+    if (result != MMSYSERR_NOERROR) {
+        object->stream = nullptr;
+        return result;
+    }
+    if (query) return MMSYSERR_NOERROR;  // the object closes the trial stream as it goes
+
+    WaveInDevice* opened = object.get();
+    auto handle = w32::InsertAs<HWAVEIN>(std::move(object));
+    if (handle == nullptr) return MMSYSERR_NOMEM;  // the table destroyed the object, closing its stream
+    {
+        std::lock_guard<std::mutex> guard(opened->port.lock);
+        opened->port.handle = handle;
+        w32::Notify(opened->port, MM_WIM_OPEN, 0);
+    }
+    *device = handle;
+    return MMSYSERR_NOERROR;
+}
+
+extern "C" MMRESULT WINAPI waveInClose(HWAVEIN device) {
+    auto* opened = w32::Lookup<WaveInDevice>(device);
+    if (opened == nullptr) return MMSYSERR_INVALHANDLE;
+    {
+        std::lock_guard<std::mutex> guard(opened->port.lock);
+        if (!opened->port.queue.empty()) return WAVERR_STILLPLAYING;
+    }
+    opened->ReleaseStream();
+    HWND notify = opened->port.notify;
+    w32::RemoveHandle(device, WaveInDevice::Kind);
+    // Every DATA was posted before the queue was seen empty, so CLOSE comes last.
+    if (notify != nullptr) PostMessageA(notify, MM_WIM_CLOSE, reinterpret_cast<WPARAM>(device), 0);
+    return MMSYSERR_NOERROR;
+}
+
+// Our choice: an already prepared header (queued ones included) is accepted again with no effect; a header
+// without data or with length 0 is refused.
+extern "C" MMRESULT WINAPI waveInPrepareHeader(HWAVEIN device, LPWAVEHDR header, UINT size) {
+    auto* opened = w32::Lookup<WaveInDevice>(device);
+    if (opened == nullptr) return MMSYSERR_INVALHANDLE;
+    if (!w32::ValidHeaderArgument(header, size) || header->lpData == nullptr || header->dwBufferLength == 0)
+        return MMSYSERR_INVALPARAM;
+    std::lock_guard<std::mutex> guard(opened->port.lock);
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+extern "C" MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN device, LPWAVEHDR header, UINT size) {
+    auto* opened = w32::Lookup<WaveInDevice>(device);
+    if (opened == nullptr) return MMSYSERR_INVALHANDLE;
+    if (!w32::ValidHeaderArgument(header, size)) return MMSYSERR_INVALPARAM;
+    std::lock_guard<std::mutex> guard(opened->port.lock);
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    header->dwFlags &= ~static_cast<DWORD>(WHDR_PREPARED);
+    return MMSYSERR_NOERROR;
+}
+
+// Our choice: adding a buffer that is already queued fails with WAVERR_STILLPLAYING.
+extern "C" MMRESULT WINAPI waveInAddBuffer(HWAVEIN device, LPWAVEHDR header, UINT size) {
+    auto* opened = w32::Lookup<WaveInDevice>(device);
+    if (opened == nullptr) return MMSYSERR_INVALHANDLE;
+    if (!w32::ValidHeaderArgument(header, size)) return MMSYSERR_INVALPARAM;
+    std::lock_guard<std::mutex> guard(opened->port.lock);
+    if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    if (opened->port.lost) return MMSYSERR_NODRIVER;
+    header->dwFlags = (header->dwFlags & ~static_cast<DWORD>(WHDR_DONE)) | WHDR_INQUEUE;
+    header->dwBytesRecorded = 0;
+    opened->port.queue.push_back(header);
+    return MMSYSERR_NOERROR;
+}
+
+extern "C" MMRESULT WINAPI waveInStart(HWAVEIN device) {
+    auto* opened = w32::Lookup<WaveInDevice>(device);
+    if (opened == nullptr) return MMSYSERR_INVALHANDLE;
+    {
+        std::lock_guard<std::mutex> guard(opened->port.lock);
+        if (opened->port.lost) return MMSYSERR_NODRIVER;
+    }
+    if (opened->started) return MMSYSERR_NOERROR;
+    MMRESULT result = opened->backend->Start(opened->stream);
+    if (result == MMSYSERR_NOERROR) opened->started = true;
+    return result;
+}
+
+// Windows returns the buffer being filled and keeps the empty ones queued. Our choice: a buffer that has
+// received nothing yet counts as empty and stays queued.
+extern "C" MMRESULT WINAPI waveInStop(HWAVEIN device) {
+    auto* opened = w32::Lookup<WaveInDevice>(device);
+    if (opened == nullptr) return MMSYSERR_INVALHANDLE;
+    if (!opened->started) return MMSYSERR_NOERROR;
+    opened->backend->Stop(opened->stream);
+    opened->started = false;
+    std::lock_guard<std::mutex> guard(opened->port.lock);
+    if (!opened->port.queue.empty() && opened->port.queue.front()->dwBytesRecorded > 0)
+        w32::ReturnOldest(opened->port);
+    return MMSYSERR_NOERROR;
+}
+
+extern "C" MMRESULT WINAPI waveInReset(HWAVEIN device) {
+    auto* opened = w32::Lookup<WaveInDevice>(device);
+    if (opened == nullptr) return MMSYSERR_INVALHANDLE;
+    if (opened->started) opened->backend->Stop(opened->stream);
+    opened->started = false;
+    std::lock_guard<std::mutex> guard(opened->port.lock);
+    w32::ReturnAll(opened->port);
+    return MMSYSERR_NOERROR;
+}
