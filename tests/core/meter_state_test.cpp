@@ -33,7 +33,7 @@ protected:
     }
     // Loads a position-coded sheet into slot 0 and resets the meter, as the program does.
     void LoadSheet(int width, int height) {
-        std::string path = dir + "/sheet.bmp";
+        std::string path = dir + (width > 0 ? "/sheet.bmp" : "/missing.bmp");
         if (width > 0) testbmp::WritePositionSheet(path, width, height);
         pictureBank.Load(0, path.c_str(), false, 0);
         ResetForSheet();
