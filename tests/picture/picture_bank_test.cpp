@@ -130,12 +130,12 @@ TEST_F(PictureBankTest, CellOutsideThePictureIsBlackNotLeftOver) {
         EXPECT_TRUE(bank.DrawCell(0, 5, 5, 20, 20, c.frame));
         std::vector<uint32_t> canvas = Canvas();
         int sourceX = (c.frame % 5) * 20;
-        int sourceY = (c.frame / 5) * 20;
+        int64_t sourceY = (c.frame / 5) * int64_t{20};
         for (int y = 0; y < 30; ++y) {
             for (int x = 0; x < 30; ++x) {
                 bool inCell = x >= 5 && x < 25 && y >= 5 && y < 25;
                 uint32_t expected = !inCell                 ? WHITE
-                                    : y - 5 < c.visibleRows ? testbmp::PositionColour(sourceX + x - 5, sourceY + y - 5)
+                                    : y - 5 < c.visibleRows ? testbmp::PositionColour(sourceX + x - 5, static_cast<int>(sourceY) + y - 5)
                                                             : BLACK;
                 ASSERT_EQ(At(canvas, x, y), expected) << "frame " << c.frame << " at " << x << "," << y;
             }

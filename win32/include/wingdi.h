@@ -13,9 +13,12 @@
 #define DSTINVERT 0x00550009u
 #define BLACKNESS 0x00000042u
 #define WHITENESS 0x00FF0062u
+#define PATCOPY 0x00F00021u
+#define PATINVERT 0x005A0049u
 
 #define BI_RGB 0L
 #define DIB_RGB_COLORS 0
+#define DIB_PAL_COLORS 1
 #define CLR_INVALID 0xFFFFFFFFu
 #define GDI_ERROR 0xFFFFFFFFu
 #define HGDI_ERROR ((HANDLE)(intptr_t)-1)
@@ -85,6 +88,10 @@ int WINAPI StretchDIBits(HDC dc, int destX, int destY, int destWidth, int destHe
 COLORREF WINAPI GetPixel(HDC dc, int x, int y);
 COLORREF WINAPI SetPixel(HDC dc, int x, int y, COLORREF colour);
 int WINAPI GetDeviceCaps(HDC dc, int index);
+COLORREF WINAPI SetTextColor(HDC dc, COLORREF colour);
+COLORREF WINAPI GetTextColor(HDC dc);
+COLORREF WINAPI SetBkColor(HDC dc, COLORREF colour);
+COLORREF WINAPI GetBkColor(HDC dc);
 
 #define BITSPIXEL 12
 #define PLANES 14

@@ -1,0 +1,24 @@
+// The image decoder LoadImageA hands a BMP file to, implemented by a library backend (win32/pixbuf).
+// Leaves out every other file format, colour profiles and alpha: the result is colour only.
+#ifndef PELOMI_WIN32_IMAGE_DECODER_H
+#define PELOMI_WIN32_IMAGE_DECODER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace w32 {
+
+struct DecodedImage {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;  // 0x00RRGGBB, top row first; alpha dropped, colour kept
+};
+
+// Decodes a whole BMP file held in memory. False when the decoder refuses it or does not finish it. The
+// caller has already checked the header's size fields, so the decoder may trust them for allocation.
+bool DecodeBmp(const unsigned char* data, size_t size, DecodedImage* image);
+
+}  // namespace w32
+
+#endif
