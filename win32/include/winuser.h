@@ -54,8 +54,10 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define WM_LBUTTONDBLCLK 0x0203
 #define WM_RBUTTONDOWN 0x0204
 #define WM_RBUTTONUP 0x0205
+#define WM_RBUTTONDBLCLK 0x0206
 #define WM_MBUTTONDOWN 0x0207
 #define WM_MBUTTONUP 0x0208
+#define WM_MBUTTONDBLCLK 0x0209
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 
@@ -77,6 +79,8 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define WS_OVERLAPPEDWINDOW \
     (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)
 #define WS_EX_DLGMODALFRAME 0x00000001L
+#define WS_CLIPSIBLINGS 0x04000000L
+#define WS_CLIPCHILDREN 0x02000000L
 
 #define CW_USEDEFAULT ((int)0x80000000)
 
@@ -101,6 +105,24 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 
+// SetWindowPos flags, as WINDOWPOS.flags reports them.
+#define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
+#define SWP_NOZORDER 0x0004
+#define SWP_NOREDRAW 0x0008
+#define SWP_NOACTIVATE 0x0010
+#define SWP_SHOWWINDOW 0x0040
+#define SWP_HIDEWINDOW 0x0080
+
+// WM_SIZE types, WM_SYSCOMMAND commands and mouse-message key flags.
+#define SIZE_RESTORED 0
+#define SC_CLOSE 0xF060
+#define MK_LBUTTON 0x0001
+#define MK_RBUTTON 0x0002
+#define MK_SHIFT 0x0004
+#define MK_CONTROL 0x0008
+#define MK_MBUTTON 0x0010
+
 // System colours and stock cursors.
 #define COLOR_WINDOW 5
 #define COLOR_BTNFACE 15
@@ -119,6 +141,16 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define SS_NOPREFIX 0x00000080L
 #define BS_PUSHBUTTON 0x00000000L
 #define BS_DEFPUSHBUTTON 0x00000001L
+
+// GetWindowLongA indexes.
+#define GWL_STYLE (-16)
+#define GWL_EXSTYLE (-20)
+#define GWL_ID (-12)
+
+// Control notifications and messages.
+#define BN_CLICKED 0
+#define STM_SETICON 0x0170
+#define STM_GETICON 0x0171
 
 // Menu item flags as stored in compiled menu templates and returned by GetMenuState.
 #define MF_STRING 0x0000
@@ -139,9 +171,17 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 // Virtual keys.
 #define VK_RETURN 0x0D
+#define VK_LBUTTON 0x01
+#define VK_RBUTTON 0x02
+#define VK_MBUTTON 0x04
+#define VK_BACK 0x08
+#define VK_TAB 0x09
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
 #define VK_ESCAPE 0x1B
 #define VK_MENU 0x12
 #define VK_F4 0x73
+#define VK_F10 0x79
 
 // LoadImage.
 #define IMAGE_BITMAP 0
@@ -217,6 +257,29 @@ typedef struct tagACCEL {
     WORD cmd;
 } ACCEL, *LPACCEL;
 
+typedef struct tagMINMAXINFO {
+    POINT ptReserved;
+    POINT ptMaxSize;
+    POINT ptMaxPosition;
+    POINT ptMinTrackSize;
+    POINT ptMaxTrackSize;
+} MINMAXINFO, *PMINMAXINFO, *LPMINMAXINFO;
+
+typedef struct tagWINDOWPOS {
+    HWND hwnd;
+    HWND hwndInsertAfter;
+    int x;
+    int y;
+    int cx;
+    int cy;
+    UINT flags;
+} WINDOWPOS, *LPWINDOWPOS, *PWINDOWPOS;
+
+typedef struct tagNCCALCSIZE_PARAMS {
+    RECT rgrc[3];
+    PWINDOWPOS lppos;
+} NCCALCSIZE_PARAMS, *LPNCCALCSIZE_PARAMS;
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -242,6 +305,7 @@ HMENU WINAPI GetMenu(HWND window);
 int WINAPI GetWindowTextA(HWND window, LPSTR text, int maxCount);
 BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text);
 int WINAPI GetClassNameA(HWND window, LPSTR className, int maxCount);
+LONG WINAPI GetWindowLongA(HWND window, int index);
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI CallWindowProcA(WNDPROC proc, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -261,6 +325,9 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg);
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void WINAPI PostQuitMessage(int exitCode);
+
+// Keyboard state.
+SHORT WINAPI GetKeyState(int virtualKey);
 
 // Resources.
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);

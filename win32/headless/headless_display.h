@@ -1,0 +1,41 @@
+// The headless display, USER's default backend: what it was told about each window and a copy of each shown
+// surface, for tests. Leaves out a screen and input of its own (tests use user/input_delivery.h).
+#ifndef PELOMI_WIN32_HEADLESS_DISPLAY_H
+#define PELOMI_WIN32_HEADLESS_DISPLAY_H
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace w32 {
+
+// One window as the headless screen shows it.
+struct HeadlessWindowView {
+    HWND parent = nullptr;
+    HWND owner = nullptr;
+    std::string text;
+    std::string className;
+    bool visible = false;
+    bool enabled = true;
+    HMENU menu = nullptr;
+    RECT windowRect{};  // screen coordinates
+    RECT clientRect{};
+    int surfaceUpdates = 0;  // how many times the client surface was handed over
+    int shownWidth = 0;      // the last surface handed over, as the screen shows it
+    int shownHeight = 0;
+    std::vector<uint32_t> shownPixels;  // 0x00RRGGBB, top row first
+};
+
+// False when the headless display holds no such window (never created, or destroyed since).
+bool GetHeadlessWindowView(HWND window, HeadlessWindowView* view);
+
+// Runs the calling thread's message loop until nothing is ready: PeekMessageA, TranslateMessage,
+// DispatchMessageA, WM_PAINT included. Stops at WM_QUIT without taking it, or after `limit` messages.
+// Returns how many messages it dispatched.
+int DispatchUntilIdle(int limit = 10000);
+
+}  // namespace w32
+
+#endif
