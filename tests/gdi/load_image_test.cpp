@@ -256,6 +256,10 @@ TEST_F(BmpFiles, HeadersAreCheckedBeforeDecoding) {
         {"height -65536, file far too short", patched(small, 22, static_cast<uint32_t>(-65536)), false},
         {"rows missing at the end", truncated(Bmp24(200, 200, Gradient), 54 + 600 * 2), false},
         {"header cut short", truncated(small, 40), false},
+        // The decoder sizes its buffers from these before it finds the file too short for them.
+        {"colour table of 0xFFFF0002 entries", patched(small, 46, 0xFFFF0002u), false},
+        {"colour table past the end", patched(small, 46, 10), false},
+        {"pixels beyond the end", patched(small, 10, 0x7FFFFFF0u), false},
         // RLE data may be tiny for any size, so only the pixel limit stands between it and a huge bitmap.
         {"RLE8 claiming 8192 x 8192", patched(patched(patched(small, 18, 8192), 22, 8192), 28, 8 | (1u << 16)),
          false},

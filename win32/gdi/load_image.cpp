@@ -59,6 +59,11 @@ bool CheckLayout(const std::vector<unsigned char>& file, BmpLayout* layout) {
         return false;
     // BI_RGB, BI_RLE8, BI_RLE4, BI_BITFIELDS.
     if (layout->compression > 3) return false;
+    // A colour table or a pixel offset beyond the end of the file: the decoder would size its buffers from
+    // them (a count of 0xFFFF0002 colours asks for 4 GB) before finding the file short.
+    const uint64_t colours = size >= 40 ? ReadU32(info + 32) : 0;
+    if (kFileHeaderSize + size + colours * 4 > file.size()) return false;
+    if (ReadU32(file.data() + 10) > file.size()) return false;
     if (layout->compression == 0 || layout->compression == 3) {
         const int64_t stride = (layout->width * layout->bitCount + 31) / 32 * 4;
         const int64_t available = static_cast<int64_t>(file.size() - kFileHeaderSize - size);
