@@ -1,0 +1,58 @@
+// main() of the Linux program: locale, GTK, the GTK and PulseAudio backends, then the program's WinMain.
+// Leaves out Windows' start-up information (STARTUPINFO): WinMain always gets SW_SHOWDEFAULT.
+#include <windows.h>
+
+#include <gtk/gtk.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "gtk/gtk_desktop.h"
+#include "pulse/pulse_wave_device.h"
+
+namespace {
+
+// The layer's ANSI code page is UTF-8, so the C library and GTK must read text as UTF-8 too: the user's
+// locale when it is a UTF-8 one, otherwise C.UTF-8 for the character type and the user's for the rest.
+void SetProcessLocale() {
+    const char* chosen = std::setlocale(LC_ALL, "");
+    const char* codeset = std::setlocale(LC_CTYPE, nullptr);
+    bool utf8 = chosen != nullptr && codeset != nullptr &&
+                (std::strstr(codeset, "UTF-8") != nullptr || std::strstr(codeset, "utf8") != nullptr);
+    if (!utf8) std::setlocale(LC_CTYPE, "C.UTF-8");
+}
+
+// lpCmdLine is the command line after the program's name; arguments with blanks are quoted again.
+std::string CommandLineAfterProgram(int argc, char** argv) {
+    std::string line;
+    for (int i = 1; i < argc; ++i) {
+        if (!line.empty()) line += ' ';
+        std::string argument = argv[i];
+        bool quote = argument.empty() || argument.find_first_of(" \t") != std::string::npos;
+        line += quote ? "\"" + argument + "\"" : argument;
+    }
+    return line;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SetProcessLocale();
+    gtk_disable_setlocale();  // GTK would set LC_ALL from the environment again
+    if (!gtk_init_check(&argc, &argv)) {
+        const char* display = std::getenv("DISPLAY");
+        std::fprintf(stderr, "no display: cannot open the X display \"%s\"\n", display != nullptr ? display : "");
+        return 1;
+    }
+    if (!w32::UseGtkDisplay()) {
+        std::fprintf(stderr, "no display: GTK has no default screen\n");
+        return 1;
+    }
+    w32::UseGtkFileChooser();
+    w32::UsePulseWaveDevice();
+    std::string commandLine = CommandLineAfterProgram(argc, argv);
+    return WinMain(GetModuleHandleA(nullptr), nullptr, &commandLine[0], SW_SHOWDEFAULT);
+}

@@ -1,0 +1,16 @@
+// Installs the GTK 3 backends: the display USER shows its windows on, and GetOpenFileNameA's file chooser.
+// Leaves out starting GTK: the caller runs gtk_init_check first, on the thread that will own every window.
+#ifndef PELOMI_WIN32_GTK_DESKTOP_H
+#define PELOMI_WIN32_GTK_DESKTOP_H
+
+namespace w32 {
+
+// Windows created from now on appear on GTK's default display; false (nothing installed) without one.
+bool UseGtkDisplay();
+
+// GetOpenFileNameA shows a GtkFileChooserDialog from now on.
+void UseGtkFileChooser();
+
+}  // namespace w32
+
+#endif

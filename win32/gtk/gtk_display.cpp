@@ -1,0 +1,333 @@
+// The GTK 3 display: a GtkWindow per top-level window (menu bar over an exact client area), children as widgets.
+// Leaves out moves made by the window manager (USER keeps the position it chose), minimised and maximised states.
+#include <algorithm>
+
+#include "gtk/gtk_desktop.h"
+#include "gtk/gtk_state.h"
+#include "user/input_delivery.h"
+
+namespace w32 {
+namespace {
+
+// GLib sources dispatched by one PeekMessageA at most, so that a busy display cannot hold the program.
+constexpr int kPollIterations = 64;
+
+int Width(const RECT& rect) { return rect.right - rect.left; }
+int Height(const RECT& rect) { return rect.bottom - rect.top; }
+
+bool IsResizable(const GtkWindowEntry& entry) { return (entry.style & WS_THICKFRAME) != 0; }
+
+// Child windows sit in their parent's client area at their offset from its corner.
+POINT OffsetInParent(const GtkWindowEntry& child, const GtkWindowEntry& parent) {
+    return POINT{child.windowRect.left - parent.clientRect.left, child.windowRect.top - parent.clientRect.top};
+}
+
+int MenuBarHeight(const GtkWindowEntry& entry, int width) {
+    if (entry.menuBar == nullptr || !gtk_widget_get_visible(entry.menuBar)) return 0;
+    int minimum = 0, natural = 0;
+    gtk_widget_get_preferred_height_for_width(entry.menuBar, std::max(width, 1), &minimum, &natural);
+    return natural;
+}
+
+// Makes the client area of a top-level window the size USER gave it. The drawing area always gets that
+// size; the window is resized around it (menu bar included). A resizable window keeps a client with no
+// minimum so that the user can shrink it; a fixed one takes its size from the client's request.
+void FitTopLevel(GtkWindowEntry& entry) {
+    int width = Width(entry.clientRect);
+    int height = Height(entry.clientRect);
+    gtk_widget_set_size_request(entry.area, width, height);
+    if (!IsResizable(entry)) gtk_widget_set_size_request(entry.client, width, height);
+    bool alreadyThere = gtk_widget_get_realized(entry.client) &&
+                        gtk_widget_get_allocated_width(entry.client) == width &&
+                        gtk_widget_get_allocated_height(entry.client) == height;
+    if (alreadyThere) {
+        entry.resizePending = false;
+        return;
+    }
+    gtk_window_resize(GTK_WINDOW(entry.toplevel), std::max(width, 1),
+                      std::max(height + MenuBarHeight(entry, width), 1));
+    entry.resizePending = true;
+}
+
+void FitChild(GtkWindowEntry& entry) {
+    GtkWindowEntry* parent = FindEntry(entry.parent);
+    if (parent == nullptr || parent->client == nullptr || entry.placed == nullptr) return;
+    POINT offset = OffsetInParent(entry, *parent);
+    gtk_layout_move(GTK_LAYOUT(parent->client), entry.placed, offset.x, offset.y);
+    if (entry.control != nullptr) {
+        gtk_widget_set_size_request(entry.control, Width(entry.windowRect), Height(entry.windowRect));
+    } else {
+        gtk_widget_set_size_request(entry.client, Width(entry.clientRect), Height(entry.clientRect));
+        gtk_widget_set_size_request(entry.area, Width(entry.clientRect), Height(entry.clientRect));
+    }
+}
+
+// The user (or the window manager) resized the window: USER hears of the new client size unless it is the
+// size we asked for ourselves, or an old size still on its way out.
+void OnClientAllocated(GtkWidget*, GdkRectangle* allocation, gpointer window) {
+    GtkWindowEntry* entry = FindEntry(static_cast<HWND>(window));
+    if (entry == nullptr) return;
+    if (allocation->width == Width(entry->clientRect) && allocation->height == Height(entry->clientRect)) {
+        entry->resizePending = false;
+        return;
+    }
+    if (entry->resizePending || !IsResizable(*entry)) return;
+    DeliverClientResize(entry->window, allocation->width, allocation->height);
+}
+
+// After a configure the window has the size the server gave it, whatever we asked for.
+gboolean OnConfigured(GtkWidget*, GdkEvent*, gpointer window) {
+    if (GtkWindowEntry* entry = FindEntry(static_cast<HWND>(window))) entry->resizePending = false;
+    return FALSE;
+}
+
+void CreateTopLevel(GtkWindowEntry& entry, const DisplayWindowInfo& info) {
+    entry.toplevel = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    GtkWindow* window = GTK_WINDOW(entry.toplevel);
+    gtk_window_set_title(window, ValidUtf8(info.text).c_str());
+    if (GtkWindowEntry* owner = FindEntry(info.owner); owner != nullptr && owner->toplevel != nullptr) {
+        gtk_window_set_transient_for(window, GTK_WINDOW(owner->toplevel));
+        gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_DIALOG);
+    }
+    gtk_window_set_resizable(window, IsResizable(entry));
+    gtk_window_move(window, entry.windowRect.left, entry.windowRect.top);
+
+    entry.column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    entry.client = gtk_layout_new(nullptr, nullptr);
+    gtk_widget_set_hexpand(entry.client, TRUE);
+    gtk_widget_set_vexpand(entry.client, TRUE);
+    gtk_box_pack_end(GTK_BOX(entry.column), entry.client, TRUE, TRUE, 0);
+    gtk_container_add(GTK_CONTAINER(window), entry.column);
+    CreateSurfaceArea(entry);
+    gtk_layout_put(GTK_LAYOUT(entry.client), entry.area, 0, 0);
+    gtk_widget_show_all(entry.column);
+    gtk_widget_set_sensitive(entry.column, (info.style & WS_DISABLED) == 0);
+
+    g_signal_connect(entry.client, "size-allocate", G_CALLBACK(OnClientAllocated), entry.window);
+    g_signal_connect(entry.toplevel, "configure-event", G_CALLBACK(OnConfigured), entry.window);
+    ConnectTopLevelInput(entry);
+    ConnectClientInput(entry);
+    ApplyWindowIcons(entry);
+    FitTopLevel(entry);
+}
+
+void CreateChild(GtkWindowEntry& entry, const DisplayWindowInfo& info) {
+    GtkWindowEntry* parent = FindEntry(info.parent);
+    if (parent == nullptr || parent->client == nullptr) return;  // inside a window we do not show
+    entry.control = CreateControlWidget(info);
+    if (entry.control != nullptr) {
+        entry.placed = entry.control;
+    } else {
+        entry.client = gtk_layout_new(nullptr, nullptr);
+        CreateSurfaceArea(entry);
+        gtk_layout_put(GTK_LAYOUT(entry.client), entry.area, 0, 0);
+        gtk_widget_show(entry.area);
+        ConnectClientInput(entry);
+        entry.placed = entry.client;
+    }
+    gtk_widget_set_sensitive(entry.placed, (info.style & WS_DISABLED) == 0);
+    POINT offset = OffsetInParent(entry, *parent);
+    gtk_layout_put(GTK_LAYOUT(parent->client), entry.placed, offset.x, offset.y);
+    // A dialog starts with its default push button focused, as Windows' dialog manager does.
+    if (entry.control != nullptr && gtk_widget_get_can_default(entry.control)) {
+        gtk_widget_grab_default(entry.control);
+        gtk_widget_grab_focus(entry.control);
+    }
+    FitChild(entry);
+}
+
+void WindowCreated(const DisplayWindowInfo& info) {
+    auto made = std::make_unique<GtkWindowEntry>();
+    GtkWindowEntry& entry = *made;
+    entry.window = info.window;
+    entry.parent = info.parent;
+    entry.owner = info.owner;
+    entry.style = info.style;
+    entry.className = info.className != nullptr ? info.className : "";
+    entry.windowRect = info.windowRect;
+    entry.clientRect = info.clientRect;
+    Backend().windows[info.window] = std::move(made);
+    if (info.parent == nullptr)
+        CreateTopLevel(entry, info);
+    else
+        CreateChild(entry, info);
+}
+
+// USER destroys children first; any still here lose their widgets with their parent's.
+void ForgetDescendants(HWND window) {
+    GtkBackendState& backend = Backend();
+    std::vector<HWND> children;
+    for (const auto& [handle, entry] : backend.windows)
+        if (entry->parent == window) children.push_back(handle);
+    for (HWND child : children) {
+        ForgetDescendants(child);
+        ReleaseSurface(*backend.windows[child]);
+        backend.windows.erase(child);
+    }
+}
+
+void WindowDestroyed(HWND window) {
+    GtkBackendState& backend = Backend();
+    auto found = backend.windows.find(window);
+    if (found == backend.windows.end()) return;
+    // Taken out of the table before GTK tears the widgets down, so that no handler finds it on the way.
+    std::unique_ptr<GtkWindowEntry> entry = std::move(found->second);
+    backend.windows.erase(found);
+    ForgetDescendants(window);
+    ReleaseSurface(*entry);
+    if (entry->toplevel != nullptr) {
+        gtk_widget_destroy(entry->toplevel);
+        // Windows activates the owner when an owned window (a dialog) goes away.
+        GtkWindowEntry* owner = FindEntry(entry->owner);
+        if (owner != nullptr && owner->toplevel != nullptr && gtk_widget_get_visible(owner->toplevel))
+            gtk_window_present(GTK_WINDOW(owner->toplevel));
+    } else if (entry->placed != nullptr) {
+        gtk_widget_destroy(entry->placed);
+    }
+}
+
+void WindowShown(HWND window, bool visible) {
+    GtkWindowEntry* entry = FindEntry(window);
+    if (entry == nullptr) return;
+    GtkWidget* widget = entry->toplevel != nullptr ? entry->toplevel : entry->placed;
+    if (widget == nullptr) return;
+    if (!visible) {
+        gtk_widget_hide(widget);
+    } else if (entry->toplevel != nullptr) {
+        PresentWindow(GTK_WINDOW(entry->toplevel));
+    } else {
+        gtk_widget_show(widget);
+    }
+}
+
+void WindowMoved(HWND window, const RECT& windowRect, const RECT& clientRect) {
+    GtkWindowEntry* entry = FindEntry(window);
+    if (entry == nullptr) return;
+    bool moved = windowRect.left != entry->windowRect.left || windowRect.top != entry->windowRect.top;
+    entry->windowRect = windowRect;
+    entry->clientRect = clientRect;
+    if (entry->toplevel != nullptr) {
+        if (moved) gtk_window_move(GTK_WINDOW(entry->toplevel), windowRect.left, windowRect.top);
+        FitTopLevel(*entry);
+    } else {
+        FitChild(*entry);
+    }
+}
+
+void WindowTextChanged(HWND window, const char* text) {
+    GtkWindowEntry* entry = FindEntry(window);
+    if (entry == nullptr) return;
+    if (entry->toplevel != nullptr)
+        gtk_window_set_title(GTK_WINDOW(entry->toplevel), ValidUtf8(text).c_str());
+    else
+        SetControlText(*entry, text);
+}
+
+void WindowEnabled(HWND window, bool enabled) {
+    GtkWindowEntry* entry = FindEntry(window);
+    if (entry == nullptr) return;
+    entry->style = enabled ? (entry->style & ~WS_DISABLED) : (entry->style | WS_DISABLED);
+    // A disabled window takes no input: its menu bar and client go insensitive (USER drops the input too).
+    GtkWidget* widget = entry->toplevel != nullptr ? entry->column : entry->placed;
+    if (widget != nullptr) gtk_widget_set_sensitive(widget, enabled);
+}
+
+void MenuChanged(HWND window, HMENU menu) {
+    GtkWindowEntry* entry = FindEntry(window);
+    if (entry == nullptr || entry->toplevel == nullptr) return;
+    ShowMenuBar(*entry, menu);
+    FitTopLevel(*entry);
+}
+
+void SurfaceChanged(HWND window, const PixelSurface& surface) {
+    if (GtkWindowEntry* entry = FindEntry(window)) ShowSurface(*entry, surface);
+}
+
+void PollEvents() {
+    for (int i = 0; i < kPollIterations && g_main_context_iteration(nullptr, FALSE); ++i) {
+    }
+}
+
+// GTK's input handlers post through the Deliver functions, and posting wakes `wait`, so one flag covers
+// both "a message was posted" and "input arrived".
+void WaitForEvents(MessageWait& wait) {
+    while (!wait.TakeWake()) g_main_context_iteration(nullptr, TRUE);
+}
+
+void Wake(MessageWait& wait) {
+    wait.Wake();
+    g_main_context_wakeup(nullptr);  // remembered when the loop is not blocked yet
+}
+
+bool ScreenSize(SIZE* size) {
+    GdkDisplay* display = gdk_display_get_default();
+    if (display == nullptr) return false;
+    GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+    if (monitor == nullptr && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
+    if (monitor == nullptr) return false;
+    GdkRectangle geometry;
+    gdk_monitor_get_geometry(monitor, &geometry);
+    *size = SIZE{geometry.width, geometry.height};
+    return true;
+}
+
+const DisplayBackend kGtkDisplay = {
+    "gtk",       WindowCreated,  WindowDestroyed, WindowShown,   WindowMoved, WindowTextChanged, WindowEnabled,
+    MenuChanged, SurfaceChanged, PollEvents,      WaitForEvents, Wake,        ScreenSize,
+};
+
+// Dialog controls get the exact pixel sizes of their templates, smaller than the theme's buttons like.
+const char kControlCss[] =
+    ".pelomi-control { min-height: 0; min-width: 0; padding: 0 4px; }\n"
+    "label.pelomi-control { padding: 0; }\n";
+
+}  // namespace
+
+GtkBackendState& Backend() {
+    static GtkBackendState* state = new GtkBackendState;  // widgets may outlive static destructors
+    return *state;
+}
+
+GtkWindowEntry* FindEntry(HWND window) {
+    if (window == nullptr) return nullptr;
+    GtkBackendState& backend = Backend();
+    auto found = backend.windows.find(window);
+    return found != backend.windows.end() ? found->second.get() : nullptr;
+}
+
+GtkWindowEntry* TopLevelEntry(HWND window) {
+    GtkWindowEntry* entry = FindEntry(window);
+    while (entry != nullptr && entry->toplevel == nullptr) entry = FindEntry(entry->parent);
+    return entry;
+}
+
+std::string ValidUtf8(const char* text) {
+    if (text == nullptr) return std::string();
+    gchar* valid = g_utf8_make_valid(text, -1);
+    std::string result(valid);
+    g_free(valid);
+    return result;
+}
+
+// The first present only maps a hidden window; the second asks for the focus, which without a window
+// manager nobody else would give it.
+void PresentWindow(GtkWindow* window) {
+    gtk_window_present(window);
+    gtk_window_present(window);
+}
+
+bool UseGtkDisplay() {
+    GdkScreen* screen = gdk_screen_get_default();
+    if (screen == nullptr) return false;
+    GtkBackendState& backend = Backend();
+    if (backend.controlStyle == nullptr) {
+        backend.controlStyle = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(backend.controlStyle, kControlCss, -1, nullptr);
+        gtk_style_context_add_provider_for_screen(screen, GTK_STYLE_PROVIDER(backend.controlStyle),
+                                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    }
+    SetDisplayBackend(&kGtkDisplay);
+    return true;
+}
+
+}  // namespace w32
