@@ -1,31 +1,71 @@
 // The PulseAudio wave-input backend: one threaded main loop and one context kept connected between opens
-// (and made again after the server went away), and one record stream per open, corked until started,
-// delivering only sound captured after its start. Leaves out device choice and volume: the default
-// source, as it is; and server discovery, which libpulse does as always (PULSE_SERVER, client.conf).
+// (and made again after the server went away), and one record stream per format that keeps running while
+// devices are opened, started, stopped and closed on it, so that none of those waits for the server.
+// Leaves out device choice and volume (the default source, as it is) and server discovery, which libpulse
+// does as always (PULSE_SERVER, client.conf).
 #include "pulse/pulse_wave_device.h"
 
 #include <windows.h>
 #include <mmsystem.h>
 
 #include <pulse/pulseaudio.h>
+#include <pulse/rtclock.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "wave/wave_device.h"
 
 namespace w32 {
 namespace {
 
-// All the backend's connection state; every field is used only under the main loop's lock.
+struct PulseRecording;
+
+// One open device: a listener on the recording of its format.
+struct PulseCaptureStream {
+    PulseRecording* recording = nullptr;
+    WaveInputPort* port = nullptr;
+    bool delivering = false;  // started and not stopped since
+    size_t skip = 0;          // bytes still to drop after the start: sound already too old then
+};
+
+// One record stream from the default source, shared by every device open in its format. It is read as
+// fast as it delivers, whether a device is started or not, so there is never a backlog to hand out.
+struct PulseRecording {
+    pa_stream* stream = nullptr;
+    pa_sample_spec sampleFormat = {};
+    std::vector<PulseCaptureStream*> devices;  // open ones
+    pa_time_event* idleTimer = nullptr;  // armed when the last device closes, unless it already is
+    bool idleTimerArmed = false;
+    pa_usec_t idleSince = 0;  // when the last device closed
+    bool lost = false;
+    // The end of the piece that filled a device's last buffer, kept for the next start; emptied by the
+    // next piece, after which it no longer runs on into the sound to come.
+    std::vector<uint8_t> leftover;
+    pa_usec_t leftoverArrival = 0;
+};
+
+// All the backend's state; every field is used only under the main loop's lock.
 struct PulseServer {
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
+    std::vector<PulseRecording*> recordings;  // ready and not lost: what the next open may use
+    std::vector<PulseRecording*> retired;     // lost with no device open, released at the next open
+    PulseCaptureCounters counters;
 };
 
 // How long a connect or a stream set-up may take before waveInOpen gives up: a server that does not answer
 // must not freeze the window thread.
 constexpr pa_usec_t kPulseAnswerTimeout = 400 * PA_USEC_PER_MSEC;
 
-// Sound reaches us in pieces of this length; a block is done at most this long after its last sample.
-constexpr pa_usec_t kFragmentUsec = 5 * PA_USEC_PER_MSEC;
+// Sound reaches us in pieces of this length, the size sound servers use by default. Every piece wakes the
+// process, so shorter ones cost CPU time; a block's end is found within a piece whatever its length, and
+// the rest of that piece opens the next block, so longer ones cost no pace.
+constexpr pa_usec_t kFragmentUsec = 20 * PA_USEC_PER_MSEC;
+
+// A recording nobody has open for this long is given back to the server: the program's own cycle
+// reopens within milliseconds, while a program that stopped recording frees the source.
+constexpr pa_usec_t kIdleRelease = 1 * PA_USEC_PER_SEC;
 
 // The one server record; its main loop runs from the first call on, for the rest of the run.
 PulseServer& Pulse() {
@@ -51,6 +91,8 @@ public:
     PulseLock& operator=(const PulseLock&) = delete;
 };
 
+pa_mainloop_api* Api() { return pa_threaded_mainloop_get_api(Pulse().loop); }
+
 // For callbacks: wakes every WaitForPulse.
 void WakePulseWaiters() { pa_threaded_mainloop_signal(Pulse().loop, 0); }
 
@@ -59,17 +101,20 @@ void OnTimeout(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* ex
     WakePulseWaiters();
 }
 
+struct timeval Deadline(pa_usec_t fromNow) {
+    struct timeval deadline;
+    pa_timeval_add(pa_gettimeofday(&deadline), fromNow);
+    return deadline;
+}
+
 // Under the lock: waits on the main loop until `done(arg)` holds or the timeout passes; true when it holds.
 bool WaitForPulse(bool (*done)(void* arg), void* arg, pa_usec_t timeout) {
-    PulseServer& server = Pulse();
     if (done(arg)) return true;
     bool expired = false;
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(server.loop);
-    struct timeval deadline;
-    pa_timeval_add(pa_gettimeofday(&deadline), timeout);
-    pa_time_event* timer = api->time_new(api, &deadline, OnTimeout, &expired);
-    while (!done(arg) && !expired) pa_threaded_mainloop_wait(server.loop);
-    api->time_free(timer);
+    struct timeval deadline = Deadline(timeout);
+    pa_time_event* timer = Api()->time_new(Api(), &deadline, OnTimeout, &expired);
+    while (!done(arg) && !expired) pa_threaded_mainloop_wait(Pulse().loop);
+    Api()->time_free(timer);
     return done(arg);
 }
 
@@ -96,7 +141,7 @@ MMRESULT ConnectPulse() {
     if (server.context && pa_context_get_state(server.context) == PA_CONTEXT_READY) return MMSYSERR_NOERROR;
     DropContext(server);  // failed, or still connecting after an earlier timeout
 
-    server.context = pa_context_new(pa_threaded_mainloop_get_api(server.loop), "Pelomi");
+    server.context = pa_context_new(Api(), "Pelomi");
     if (!server.context) return MMSYSERR_NOMEM;
     pa_context_set_state_callback(server.context, OnContextState, nullptr);
     // No autospawn: with no server running the open must fail at once, not start a daemon.
@@ -109,64 +154,139 @@ MMRESULT ConnectPulse() {
     return MMSYSERR_NOERROR;
 }
 
-// Every field is used under the main loop's lock.
-struct PulseCaptureStream {
-    pa_stream* stream = nullptr;
-    WaveInputPort* port = nullptr;
-    bool wanted = false;      // started and not stopped since
-    bool delivering = false;  // the server has confirmed the latest start
-    bool lost = false;
-    unsigned startsSent = 0;
-    unsigned startsConfirmed = 0;
-    pa_operation* pendingStart = nullptr;
-};
-
-bool StreamSettled(void* capture) {
-    pa_stream_state_t state = pa_stream_get_state(static_cast<PulseCaptureStream*>(capture)->stream);
-    return state != PA_STREAM_CREATING && state != PA_STREAM_UNCONNECTED;
+template <class T>
+void Forget(std::vector<T*>& list, T* item) {
+    list.erase(std::remove(list.begin(), list.end(), item), list.end());
 }
 
-// Sound that came in while not delivering was captured before the latest start: it is dropped.
+void Release(PulseRecording* recording) {
+    Forget(Pulse().recordings, recording);
+    if (recording->idleTimer) Api()->time_free(recording->idleTimer);
+    pa_stream_set_state_callback(recording->stream, nullptr, nullptr);
+    pa_stream_set_read_callback(recording->stream, nullptr, nullptr);
+    if (pa_stream_get_state(recording->stream) != PA_STREAM_UNCONNECTED) pa_stream_disconnect(recording->stream);
+    pa_stream_unref(recording->stream);
+    delete recording;
+}
+
+// Hands one piece to every started device, each after what it still has to skip.
+void Deliver(PulseRecording* recording, const uint8_t* data, size_t size) {
+    bool taken = false;
+    for (PulseCaptureStream* device : recording->devices) {
+        if (!device->delivering) continue;
+        size_t skipped = std::min(device->skip, size);
+        device->skip -= skipped;
+        if (skipped == size) continue;
+        size_t took = WaveInputCaptured(device->port, data + skipped, size - skipped);
+        if (took == 0) continue;
+        taken = true;
+        recording->leftover.assign(data + skipped + took, data + size);
+        recording->leftoverArrival = pa_rtclock_now();
+    }
+    if (!taken) recording->leftover.clear();
+}
+
 void OnReadable(pa_stream* stream, size_t, void* userdata) {
-    auto* capture = static_cast<PulseCaptureStream*>(userdata);
+    auto* recording = static_cast<PulseRecording*>(userdata);
+    PulseCaptureCounters& counters = Pulse().counters;
     const void* data;
     size_t size;
     while (pa_stream_peek(stream, &data, &size) == 0 && size > 0) {
-        if (data && capture->delivering) WaveInputCaptured(capture->port, static_cast<const uint8_t*>(data), size);
+        ++counters.pieces;
+        counters.bytes += size;
+        counters.latestArrival = std::chrono::steady_clock::now();
+        if (data)
+            Deliver(recording, static_cast<const uint8_t*>(data), size);
+        else
+            recording->leftover.clear();  // a hole: sound the server lost
         pa_stream_drop(stream);
     }
 }
 
-// The uncork's answer follows everything the server sent before it, so from here on the sound is fresh.
-void OnStartConfirmed(pa_stream*, int, void* userdata) {
-    auto* capture = static_cast<PulseCaptureStream*>(userdata);
-    ++capture->startsConfirmed;
-    if (capture->startsConfirmed == capture->startsSent) capture->delivering = capture->wanted;
-}
-
-// A stream that fails after it was ready has lost its source (or the server): the buffers go back.
+// A stream that fails after it was ready has lost its source (or the server): every open device gets its
+// buffers back, and the next open makes a new stream.
 void OnStreamState(pa_stream* stream, void* userdata) {
-    auto* capture = static_cast<PulseCaptureStream*>(userdata);
+    auto* recording = static_cast<PulseRecording*>(userdata);
     pa_stream_state_t state = pa_stream_get_state(stream);
-    if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && capture->port && !capture->lost) {
-        capture->lost = true;
-        capture->delivering = false;
-        WaveInputLost(capture->port);
+    if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && !recording->lost) {
+        recording->lost = true;
+        Forget(Pulse().recordings, recording);
+        for (PulseCaptureStream* device : recording->devices) {
+            device->delivering = false;
+            WaveInputLost(device->port);
+        }
+        // Not released from inside its own callback: the next open does it.
+        if (recording->devices.empty()) Pulse().retired.push_back(recording);
     }
     WakePulseWaiters();
 }
 
-void Release(PulseCaptureStream* capture) {
-    if (capture->pendingStart) {
-        if (pa_operation_get_state(capture->pendingStart) == PA_OPERATION_RUNNING)
-            pa_operation_cancel(capture->pendingStart);
-        pa_operation_unref(capture->pendingStart);
+void OnIdle(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata);
+
+// The timer is not moved at every open and close, which would wake the main loop twice a block: when it
+// goes off early it looks again at the time that is left.
+void ArmIdleTimer(PulseRecording* recording, pa_usec_t fromNow) {
+    struct timeval deadline = Deadline(fromNow);
+    if (recording->idleTimer)
+        Api()->time_restart(recording->idleTimer, &deadline);
+    else
+        recording->idleTimer = Api()->time_new(Api(), &deadline, OnIdle, recording);
+    recording->idleTimerArmed = true;
+}
+
+void OnIdle(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
+    auto* recording = static_cast<PulseRecording*>(userdata);
+    recording->idleTimerArmed = false;
+    if (!recording->devices.empty() || recording->lost) return;
+    pa_usec_t idle = pa_rtclock_now() - recording->idleSince;
+    if (idle >= kIdleRelease)
+        Release(recording);
+    else
+        ArmIdleTimer(recording, kIdleRelease - idle);
+}
+
+bool StreamSettled(void* stream) {
+    pa_stream_state_t state = pa_stream_get_state(static_cast<pa_stream*>(stream));
+    return state != PA_STREAM_CREATING && state != PA_STREAM_UNCONNECTED;
+}
+
+// Under the lock, with a ready context: the running recording in `sampleFormat`, made when there is
+// none. MMSYSERR_NOERROR and *found set, or the code waveInOpen returns.
+MMRESULT FindRecording(const pa_sample_spec& sampleFormat, PulseRecording** found) {
+    PulseServer& server = Pulse();
+    for (PulseRecording* recording : server.recordings) {
+        if (pa_sample_spec_equal(&recording->sampleFormat, &sampleFormat)) {
+            *found = recording;
+            return MMSYSERR_NOERROR;
+        }
     }
-    pa_stream_set_state_callback(capture->stream, nullptr, nullptr);
-    pa_stream_set_read_callback(capture->stream, nullptr, nullptr);
-    if (pa_stream_get_state(capture->stream) != PA_STREAM_UNCONNECTED) pa_stream_disconnect(capture->stream);
-    pa_stream_unref(capture->stream);
-    delete capture;
+    auto* recording = new PulseRecording;
+    recording->sampleFormat = sampleFormat;
+    recording->stream = pa_stream_new(server.context, "Pelomi capture", &sampleFormat, nullptr);
+    if (!recording->stream) {
+        delete recording;
+        return MMSYSERR_NOMEM;
+    }
+    pa_stream_set_state_callback(recording->stream, OnStreamState, recording);
+    pa_stream_set_read_callback(recording->stream, OnReadable, recording);
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &sampleFormat));
+    // The source's latency follows the fragment; the timing tells a start how old arriving sound is.
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                                PA_STREAM_AUTO_TIMING_UPDATE);
+    if (pa_stream_connect_record(recording->stream, nullptr, &attr, flags) < 0 ||
+        !WaitForPulse(StreamSettled, recording->stream, kPulseAnswerTimeout) ||
+        pa_stream_get_state(recording->stream) != PA_STREAM_READY) {
+        // A server that is still there but could not give us a stream has no source to offer.
+        bool serverAlive = pa_context_get_state(server.context) == PA_CONTEXT_READY;
+        Release(recording);
+        return serverAlive ? MMSYSERR_BADDEVICEID : MMSYSERR_NODRIVER;
+    }
+    server.recordings.push_back(recording);
+    *found = recording;
+    return MMSYSERR_NOERROR;
 }
 
 UINT CountDevices() {
@@ -176,69 +296,73 @@ UINT CountDevices() {
 
 MMRESULT Open(const WaveCaptureFormat& format, WaveInputPort* port, void** stream) {
     PulseLock lock;
+    PulseServer& server = Pulse();
+    for (PulseRecording* recording : server.retired) Release(recording);
+    server.retired.clear();
     MMRESULT connected = ConnectPulse();
     if (connected != MMSYSERR_NOERROR) return connected;
-    pa_sample_spec spec;
-    spec.format = format.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-    spec.rate = format.samplesPerSecond;
-    spec.channels = static_cast<uint8_t>(format.channels);
+    pa_sample_spec sampleFormat;
+    sampleFormat.format = format.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+    sampleFormat.rate = format.samplesPerSecond;
+    sampleFormat.channels = static_cast<uint8_t>(format.channels);
+    PulseRecording* recording = nullptr;
+    MMRESULT found = FindRecording(sampleFormat, &recording);
+    if (found != MMSYSERR_NOERROR) return found;
 
-    auto* capture = new PulseCaptureStream;
-    capture->stream = pa_stream_new(Pulse().context, "Pelomi capture", &spec, nullptr);
-    if (!capture->stream) {
-        delete capture;
-        return MMSYSERR_NOMEM;
-    }
-    pa_stream_set_state_callback(capture->stream, OnStreamState, capture);
-    pa_stream_set_read_callback(capture->stream, OnReadable, capture);
-    pa_buffer_attr attr;
-    attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
-    // Corked from the start: nothing is recorded before waveInStart. Small fragments keep the delay short.
-    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
-    if (pa_stream_connect_record(capture->stream, nullptr, &attr, flags) < 0 ||
-        !WaitForPulse(StreamSettled, capture, kPulseAnswerTimeout) ||
-        pa_stream_get_state(capture->stream) != PA_STREAM_READY) {
-        // A server that is still there but could not give us a stream has no source to offer.
-        bool serverAlive = pa_context_get_state(Pulse().context) == PA_CONTEXT_READY;
-        Release(capture);
-        return serverAlive ? MMSYSERR_BADDEVICEID : MMSYSERR_NODRIVER;
-    }
-    capture->port = port;
-    *stream = capture;
+    auto* device = new PulseCaptureStream;
+    device->recording = recording;
+    device->port = port;
+    recording->devices.push_back(device);
+    *stream = device;
     return MMSYSERR_NOERROR;
 }
 
+// A device fills its buffers piece by piece, so the sound it starts with may be up to one fragment older
+// than its start, and no more: sound still on its way that is older than that is skipped, and of the
+// piece that ended the block before, only the part young enough is handed over first.
 MMRESULT Start(void* stream) {
     PulseLock lock;
-    auto* capture = static_cast<PulseCaptureStream*>(stream);
-    if (capture->lost || pa_stream_get_state(capture->stream) != PA_STREAM_READY) return MMSYSERR_NODRIVER;
-    capture->wanted = true;
-    // Whatever the server still holds for us was captured before now: flushed, then the stream uncorked.
-    pa_operation* flush = pa_stream_flush(capture->stream, nullptr, nullptr);
-    if (flush) pa_operation_unref(flush);
-    pa_operation* uncork = pa_stream_cork(capture->stream, 0, OnStartConfirmed, capture);
-    if (!uncork) return MMSYSERR_NODRIVER;
-    if (capture->pendingStart) pa_operation_unref(capture->pendingStart);
-    capture->pendingStart = uncork;
-    ++capture->startsSent;
+    auto* device = static_cast<PulseCaptureStream*>(stream);
+    PulseRecording* recording = device->recording;
+    if (recording->lost) return MMSYSERR_NODRIVER;
+    const size_t frame = pa_frame_size(&recording->sampleFormat);
+    pa_usec_t latency = 0;
+    int negative = 0;
+    device->skip = 0;
+    if (pa_stream_get_latency(recording->stream, &latency, &negative) == 0) {
+        Pulse().counters.latencyUsec = negative ? -static_cast<int64_t>(latency) : static_cast<int64_t>(latency);
+        if (!negative && latency > kFragmentUsec)
+            device->skip = pa_usec_to_bytes(latency - kFragmentUsec, &recording->sampleFormat) / frame * frame;
+    }
+    pa_usec_t age = pa_rtclock_now() - recording->leftoverArrival;
+    if (device->skip == 0 && !recording->leftover.empty() && age < kFragmentUsec) {
+        size_t young = pa_usec_to_bytes(kFragmentUsec - age, &recording->sampleFormat) / frame * frame;
+        size_t count = std::min(young, recording->leftover.size());
+        WaveInputCaptured(device->port, recording->leftover.data() + recording->leftover.size() - count, count);
+    }
+    recording->leftover.clear();
+    device->delivering = true;
     return MMSYSERR_NOERROR;
 }
 
 void Stop(void* stream) {
     PulseLock lock;
-    auto* capture = static_cast<PulseCaptureStream*>(stream);
-    capture->wanted = false;
-    capture->delivering = false;
-    if (capture->lost || pa_stream_get_state(capture->stream) != PA_STREAM_READY) return;
-    pa_operation* cork = pa_stream_cork(capture->stream, 1, nullptr, nullptr);
-    if (cork) pa_operation_unref(cork);
+    static_cast<PulseCaptureStream*>(stream)->delivering = false;
 }
 
 void Close(void* stream) {
     PulseLock lock;
-    Release(static_cast<PulseCaptureStream*>(stream));
+    auto* device = static_cast<PulseCaptureStream*>(stream);
+    PulseRecording* recording = device->recording;
+    Forget(recording->devices, device);
+    delete device;
+    if (!recording->devices.empty()) return;
+    if (recording->lost) {
+        Release(recording);
+        return;
+    }
+    recording->idleSince = pa_rtclock_now();
+    if (!recording->idleTimerArmed) ArmIdleTimer(recording, kIdleRelease);
 }
 
 const WaveDevice kPulseWaveDevice = {"pulseaudio", CountDevices, Open, Start, Stop, Close};
@@ -246,5 +370,12 @@ const WaveDevice kPulseWaveDevice = {"pulseaudio", CountDevices, Open, Start, St
 }  // namespace
 
 void UsePulseWaveDevice() { SetWaveDevice(&kPulseWaveDevice); }
+
+PulseCaptureCounters ReadPulseCaptureCounters() {
+    PulseLock lock;
+    PulseCaptureCounters counters = Pulse().counters;
+    counters.fragmentUsec = kFragmentUsec;
+    return counters;
+}
 
 }  // namespace w32

@@ -3,10 +3,23 @@
 #ifndef PELOMI_WIN32_PULSE_WAVE_DEVICE_H
 #define PELOMI_WIN32_PULSE_WAVE_DEVICE_H
 
+#include <chrono>
+#include <cstdint>
+
 namespace w32 {
 
 // Devices opened from now on record from the sound server; nothing connects until the first open.
 void UsePulseWaveDevice();
+
+// What the server has delivered in this process, for benchmarks and diagnostics.
+struct PulseCaptureCounters {
+    uint64_t pieces = 0;  // deliveries from the server, each of which wakes the process
+    uint64_t bytes = 0;
+    std::chrono::steady_clock::time_point latestArrival;
+    int64_t latencyUsec = 0;  // the stream's latency at the latest start; below 0 on a sink's monitor
+    uint32_t fragmentUsec = 0;  // the piece length asked for
+};
+PulseCaptureCounters ReadPulseCaptureCounters();
 
 }  // namespace w32
 

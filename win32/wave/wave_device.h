@@ -48,8 +48,8 @@ const WaveDevice* CurrentWaveDevice();
 
 // Backend to layer, from any thread: `count` bytes of captured sound go into the queued buffers in order;
 // each buffer that fills is returned to the program. Bytes beyond the queued buffers are dropped, as
-// Windows drops sound that finds no buffer.
-void WaveInputCaptured(WaveInputPort* port, const uint8_t* bytes, size_t count);
+// Windows drops sound that finds no buffer. Returns how many bytes went into buffers.
+size_t WaveInputCaptured(WaveInputPort* port, const uint8_t* bytes, size_t count);
 
 // Backend to layer: the source is gone. Every queued buffer is returned with what it holds; from now on
 // waveInAddBuffer and waveInStart fail with MMSYSERR_NODRIVER, while stop, reset and close still work.

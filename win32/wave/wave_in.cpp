@@ -93,8 +93,9 @@ const WaveDevice* CurrentWaveDevice() {
     return device ? device : ScriptedWaveDevice::Backend();
 }
 
-void WaveInputCaptured(WaveInputPort* port, const uint8_t* bytes, size_t count) {
+size_t WaveInputCaptured(WaveInputPort* port, const uint8_t* bytes, size_t count) {
     std::lock_guard<std::mutex> guard(port->lock);
+    size_t taken = 0;
     while (count > 0 && !port->queue.empty()) {
         WAVEHDR* header = port->queue.front();
         size_t room = header->dwBufferLength - header->dwBytesRecorded;
@@ -103,8 +104,10 @@ void WaveInputCaptured(WaveInputPort* port, const uint8_t* bytes, size_t count) 
         header->dwBytesRecorded += static_cast<DWORD>(part);
         bytes += part;
         count -= part;
+        taken += part;
         if (header->dwBytesRecorded == header->dwBufferLength) ReturnOldest(*port);
     }
+    return taken;
 }
 
 void WaveInputLost(WaveInputPort* port) {
