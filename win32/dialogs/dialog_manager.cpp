@@ -1,6 +1,6 @@
 // The dialog manager around a running dialog: the dialog class with the default dialog procedure,
-// IsDialogMessageA's keys, EndDialog, GetDlgItem, GetDlgCtrlID and GetWindowLongA's reads. Leaves out Tab
-// and arrow navigation, mnemonics, DM_ messages, WM_CTLCOLOR*, focus and SetWindowLong.
+// IsDialogMessageA's keys, EndDialog, GetDlgItem and GetDlgCtrlID. Leaves out Tab and arrow
+// navigation, mnemonics, DM_ messages, WM_CTLCOLOR* and focus.
 #include <windows.h>
 
 #include "dialogs/dialog_internal.h"
@@ -143,23 +143,6 @@ extern "C" int WINAPI GetDlgCtrlID(HWND control) {
     return static_cast<int>(reinterpret_cast<uintptr_t>(object->menu));
 }
 
-// The values dialogs and their controls are read by. Our choice: GWL_ID of a top-level window is 0 (its
-// menu handle on Windows), and the other indexes fail with ERROR_INVALID_INDEX.
-extern "C" LONG WINAPI GetWindowLongA(HWND window, int index) {
-    WindowObject* object = FindWindowObject(window);
-    if (object == nullptr) return 0;
-    switch (index) {
-    case GWL_STYLE:
-        return static_cast<LONG>(object->style);
-    case GWL_EXSTYLE:
-        return static_cast<LONG>(object->exStyle);
-    case GWL_ID:
-        return object->IsChild() ? static_cast<LONG>(reinterpret_cast<uintptr_t>(object->menu)) : 0;
-    default:
-        SetLastError(ERROR_INVALID_INDEX);
-        return 0;
-    }
-}
 
 // Enter presses the default push button (IDOK when there is none), Esc sends IDCANCEL; every other message
 // for the dialog or one of its controls is translated and dispatched here, as Windows does.

@@ -1,5 +1,6 @@
 // A window's state: frame metrics and placement (MoveWindow, ShowWindow, the rects), enabled state, parent,
-// menu and text. Leaves out z-order, activation, minimize/maximize, size limits after creation, GetWindowLong.
+// menu, text and GetWindowLongA. Leaves out z-order, activation, minimize/maximize, size limits after
+// creation and SetWindowLong.
 #include <windows.h>
 
 #include <algorithm>
@@ -270,4 +271,22 @@ extern "C" int WINAPI GetWindowTextA(HWND window, LPSTR text, int maxCount) {
 extern "C" BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
     if (FindWindowObject(window) == nullptr) return FALSE;
     return SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)) != 0 ? TRUE : FALSE;
+}
+
+// The window values dialogs and their controls are read by. Our choice: GWL_ID of a top-level window is 0 (its
+// menu handle on Windows), and the other indexes fail with ERROR_INVALID_INDEX.
+extern "C" LONG WINAPI GetWindowLongA(HWND window, int index) {
+    WindowObject* object = FindWindowObject(window);
+    if (object == nullptr) return 0;
+    switch (index) {
+    case GWL_STYLE:
+        return static_cast<LONG>(object->style);
+    case GWL_EXSTYLE:
+        return static_cast<LONG>(object->exStyle);
+    case GWL_ID:
+        return object->IsChild() ? static_cast<LONG>(reinterpret_cast<uintptr_t>(object->menu)) : 0;
+    default:
+        SetLastError(ERROR_INVALID_INDEX);
+        return 0;
+    }
 }
