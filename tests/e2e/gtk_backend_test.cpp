@@ -221,41 +221,93 @@ TEST_F(GtkBackendTest, ClientAreaIsExactlyUsersUnderTheMenuBarAndFollowsSizeChan
     EXPECT_EQ(AreaSize(), std::make_pair(400, 250));
 }
 
+// What the server shows of the client area, as 0x00RRGGBB words, row by row.
+std::vector<uint32_t> ServerPixels(GtkWidget* toplevel, GtkWidget* menuBar, int width, int height) {
+    std::vector<uint32_t> result;
+    int menuHeight = gtk_widget_get_allocated_height(menuBar);
+    GdkPixbuf* shown = gdk_pixbuf_get_from_window(gtk_widget_get_window(toplevel), 0, menuHeight, width, height);
+    if (shown == nullptr) return result;
+    const guchar* pixels = gdk_pixbuf_get_pixels(shown);
+    int stride = gdk_pixbuf_get_rowstride(shown), channels = gdk_pixbuf_get_n_channels(shown);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const guchar* p = pixels + y * stride + x * channels;
+            result.push_back(static_cast<uint32_t>(p[0]) << 16 | p[1] << 8 | p[2]);
+        }
+    }
+    g_object_unref(shown);
+    return result;
+}
+
+// Counts the pixels that differ (reporting the first few); the screen must match the client surface exactly.
+int CountWrongPixels(const std::vector<uint32_t>& shown, const std::vector<uint32_t>& expected, int width,
+                     const char* step) {
+    if (shown.size() != expected.size()) {
+        ADD_FAILURE() << step << ": read " << shown.size() << " pixels back";
+        return static_cast<int>(expected.size());
+    }
+    int wrong = 0;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (shown[i] != expected[i] && wrong++ < 5)
+            ADD_FAILURE() << step << ": pixel (" << i % width << ", " << i / width << ") is " << std::hex
+                          << shown[i] << ", not " << expected[i];
+    }
+    return wrong;
+}
+
 TEST_F(GtkBackendTest, PixelsDrawnOnTheWindowAreOnTheServerBeforeTheCallReturns) {
+    constexpr int kWidth = 216, kHeight = 196;
     HWND window = Open("pixels");
     // A pattern no two neighbouring pixels share, drawn without a message loop turning afterwards.
-    std::vector<uint32_t> pattern(216 * 196);
-    for (int y = 0; y < 196; ++y)
-        for (int x = 0; x < 216; ++x)
-            pattern[y * 216 + x] = static_cast<uint32_t>((x * 5 % 256) << 16 | (y * 7 % 256) << 8 | ((x + y) % 256));
+    std::vector<uint32_t> expected(kWidth * kHeight);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            expected[y * kWidth + x] =
+                static_cast<uint32_t>((x * 5 % 256) << 16 | (y * 7 % 256) << 8 | ((x + y) % 256));
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = 216;
-    info.bmiHeader.biHeight = -196;
+    info.bmiHeader.biWidth = kWidth;
+    info.bmiHeader.biHeight = -kHeight;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
+    std::vector<uint32_t> pattern = expected;
     HDC dc = GetDC(window);
-    StretchDIBits(dc, 0, 0, 216, 196, 0, 0, 216, 196, pattern.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+    StretchDIBits(dc, 0, 0, kWidth, kHeight, 0, 0, kWidth, kHeight, pattern.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+    EXPECT_EQ(CountWrongPixels(ServerPixels(toplevel, menuBar, kWidth, kHeight), expected, kWidth, "whole pattern"), 0);
+
+    // Later drawings change a few rows, one pixel, or nothing: each is on the server as it returns.
+    struct Step {
+        const char* name;
+        int x, y, width, height;
+        DWORD rop;
+    };
+    const Step steps[] = {
+        {"white band", 0, 5, kWidth, 20, WHITENESS},
+        {"same band again", 0, 5, kWidth, 20, WHITENESS},
+        {"black bottom row", 0, kHeight - 1, kWidth, 1, BLACKNESS},
+        {"one inverted pixel", 100, 120, 1, 1, DSTINVERT},
+        {"inverted top row", 0, 0, kWidth, 1, DSTINVERT},
+    };
+    for (const Step& step : steps) {
+        PatBlt(dc, step.x, step.y, step.width, step.height, step.rop);
+        for (int y = step.y; y < step.y + step.height; ++y) {
+            for (int x = step.x; x < step.x + step.width; ++x) {
+                uint32_t& pixel = expected[y * kWidth + x];
+                pixel = step.rop == WHITENESS ? 0xFFFFFFu : step.rop == BLACKNESS ? 0u : ~pixel & 0xFFFFFFu;
+            }
+        }
+        EXPECT_EQ(CountWrongPixels(ServerPixels(toplevel, menuBar, kWidth, kHeight), expected, kWidth, step.name), 0);
+    }
     ReleaseDC(window, dc);
 
-    int menuHeight = gtk_widget_get_allocated_height(menuBar);
-    GdkPixbuf* shown = gdk_pixbuf_get_from_window(gtk_widget_get_window(toplevel), 0, menuHeight, 216, 196);
-    ASSERT_NE(shown, nullptr);
-    const guchar* pixels = gdk_pixbuf_get_pixels(shown);
-    int stride = gdk_pixbuf_get_rowstride(shown), channels = gdk_pixbuf_get_n_channels(shown);
-    int wrong = 0;
-    for (int y = 0; y < 196; ++y) {
-        for (int x = 0; x < 216; ++x) {
-            const guchar* p = pixels + y * stride + x * channels;
-            uint32_t got = static_cast<uint32_t>(p[0]) << 16 | p[1] << 8 | p[2];
-            if (got != pattern[y * 216 + x] && wrong++ < 5)
-                ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << std::hex << got << ", not "
-                              << pattern[y * 216 + x];
-        }
-    }
-    EXPECT_EQ(wrong, 0);
-    g_object_unref(shown);
+    // Uncovered again (hidden and shown), the window repaints what it last showed.
+    gtk_widget_hide(toplevel);
+    Settle();
+    gtk_widget_show(toplevel);
+    PumpUntil([&] { return gtk_widget_get_mapped(area); });
+    Settle();
+    EXPECT_EQ(CountWrongPixels(ServerPixels(toplevel, menuBar, kWidth, kHeight), expected, kWidth, "re-exposed"), 0);
 }
 
 // Alt+/ and Alt+Shift+/ as a window procedure receives them (after TranslateMessage) on two layouts.

@@ -40,14 +40,20 @@ uint32_t ApplyRop3(uint8_t rop3, uint32_t pattern, uint32_t source, uint32_t des
     return result & kColourMask;
 }
 
+// Source and destination rows never overlap here (a surface copied onto itself goes through a row buffer),
+// which lets the compiler work on several pixels at once.
 template <class Op>
-void ForRow(const uint32_t* source, uint32_t* dest, int width, Op op) {
-    for (int i = 0; i < width; ++i) dest[i] = op(source ? source[i] : 0, dest[i]) & kColourMask;
+void ForRow(const uint32_t* __restrict source, uint32_t* __restrict dest, int width, Op op) {
+    if (source == nullptr) {
+        for (int i = 0; i < width; ++i) dest[i] = op(0, dest[i]) & kColourMask;
+        return;
+    }
+    for (int i = 0; i < width; ++i) dest[i] = op(source[i], dest[i]) & kColourMask;
 }
 
 void CombineRow(uint8_t rop3, const uint32_t* source, uint32_t* dest, int width) {
     switch (rop3) {
-    case 0xCC: std::memmove(dest, source, static_cast<size_t>(width) * 4); return;  // SRCCOPY
+    case 0xCC: ForRow(source, dest, width, [](uint32_t s, uint32_t) { return s; }); return;  // SRCCOPY
     case 0xEE: ForRow(source, dest, width, [](uint32_t s, uint32_t d) { return s | d; }); return;
     case 0x88: ForRow(source, dest, width, [](uint32_t s, uint32_t d) { return s & d; }); return;
     case 0x66: ForRow(source, dest, width, [](uint32_t s, uint32_t d) { return s ^ d; }); return;
@@ -129,8 +135,11 @@ bool ClipBlitRect(BlitRect* rect, int destWidth, int destHeight, const BlitSourc
 
 bool RunBlit(PixelSurface& dest, const BlitRect& rect, const BlitSource* source, uint8_t rop3) {
     const int width = static_cast<int>(rect.width);
+    // Another surface of the same depth is read in place: its rows are whole words and need no conversion.
+    const bool inPlace = source && source->surface != nullptr && source->surface != &dest &&
+                         source->conversion == SourceConversion::None;
     std::vector<uint32_t> row;
-    if (source) {
+    if (source && !inPlace) {
         try {
             row.resize(static_cast<size_t>(width));
         } catch (const std::bad_alloc&) {
@@ -143,8 +152,14 @@ bool RunBlit(PixelSurface& dest, const BlitRect& rect, const BlitSource* source,
     for (int64_t i = 0; i < rect.height; ++i) {
         const int64_t k = upwards ? rect.height - 1 - i : i;
         uint32_t* destRow = dest.Row(static_cast<int>(rect.destY + k)) + rect.destX;
-        if (source) ReadSourceRow(*source, rect.sourceY + k, rect.sourceX, width, row.data());
-        CombineRow(rop3, source ? row.data() : nullptr, destRow, width);
+        const uint32_t* sourceRow = nullptr;
+        if (inPlace) {
+            sourceRow = source->surface->Row(static_cast<int>(rect.sourceY + k)) + rect.sourceX;
+        } else if (source) {
+            ReadSourceRow(*source, rect.sourceY + k, rect.sourceX, width, row.data());
+            sourceRow = row.data();
+        }
+        CombineRow(rop3, sourceRow, destRow, width);
     }
     dest.NotifyChanged();
     return true;

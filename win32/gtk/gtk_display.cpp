@@ -1,6 +1,7 @@
 // The GTK 3 display: a GtkWindow per top-level window (menu bar over an exact client area), children as widgets.
 // Leaves out moves made by the window manager (USER keeps the position it chose), minimised and maximised states.
 #include <algorithm>
+#include <thread>
 
 #include "gtk/gtk_desktop.h"
 #include "gtk/gtk_state.h"
@@ -11,6 +12,9 @@ namespace {
 
 // GLib sources dispatched by one PeekMessageA at most, so that a busy display cannot hold the program.
 constexpr int kPollIterations = 64;
+
+// The thread that runs GTK's main loop and owns the windows, set once before any other thread can post.
+std::thread::id gtkThread;
 
 int Width(const RECT& rect) { return rect.right - rect.left; }
 int Height(const RECT& rect) { return rect.bottom - rect.top; }
@@ -254,9 +258,11 @@ void WaitForEvents(MessageWait& wait) {
     while (!wait.TakeWake()) g_main_context_iteration(nullptr, TRUE);
 }
 
+// A post from the GTK thread itself needs no wake-up: that thread is not blocked, and every wait it makes
+// looks at the flag first.
 void Wake(MessageWait& wait) {
     wait.Wake();
-    g_main_context_wakeup(nullptr);  // remembered when the loop is not blocked yet
+    if (std::this_thread::get_id() != gtkThread) g_main_context_wakeup(nullptr);  // remembered if not blocked yet
 }
 
 bool ScreenSize(SIZE* size) {
@@ -326,6 +332,7 @@ bool UseGtkDisplay() {
         gtk_style_context_add_provider_for_screen(screen, GTK_STYLE_PROVIDER(backend.controlStyle),
                                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     }
+    gtkThread = std::this_thread::get_id();
     SetDisplayBackend(&kGtkDisplay);
     return true;
 }

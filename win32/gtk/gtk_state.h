@@ -35,6 +35,7 @@ struct GtkWindowEntry {
     GtkWidget* placed = nullptr;   // child windows: what sits in the parent's client (control or client)
 
     cairo_surface_t* image = nullptr;  // the last surface USER handed over, as cairo paints it
+    bool imageForScreen = false;       // `image` was made for the area's screen (not a plain memory image)
     bool resizePending = false;        // we asked GTK for clientRect's size and it has not arrived yet
 };
 

@@ -1,5 +1,5 @@
-// Client surfaces on the screen: a window's pixels in a cairo image, painted and pushed to the X server at once.
-// Leaves out partial updates (every change repaints the whole client area) and scaled displays.
+// Client surfaces on the screen: a window's pixels in a cairo image the X server can read directly (shared
+// memory where it has it), painted onto the window at once. Leaves out partial updates and scaled displays.
 #include <cstring>
 
 #include "gtk/gtk_state.h"
@@ -7,52 +7,74 @@
 namespace w32 {
 namespace {
 
+void PaintImage(cairo_t* cairo, cairo_surface_t* image) {
+    cairo_set_source_surface(cairo, image, 0, 0);
+    cairo_set_operator(cairo, CAIRO_OPERATOR_SOURCE);
+    cairo_paint(cairo);
+}
+
 gboolean OnDraw(GtkWidget*, cairo_t* cairo, gpointer window) {
     GtkWindowEntry* entry = FindEntry(static_cast<HWND>(window));
     if (entry == nullptr || entry->image == nullptr) return FALSE;
-    cairo_set_source_surface(cairo, entry->image, 0, 0);
-    cairo_set_operator(cairo, CAIRO_OPERATOR_SOURCE);
-    cairo_paint(cairo);
+    PaintImage(cairo, entry->image);
     return TRUE;
 }
 
 // Surface pixels are 0x00RRGGBB words, which is what CAIRO_FORMAT_RGB24 keeps in each native-endian word.
+// Once the area has a window, the image is one made for its screen (on X11 a shared-memory image), so that
+// showing it costs no copy through the X connection.
 cairo_surface_t* ImageFor(GtkWindowEntry& entry, int width, int height) {
+    GdkWindow* window = gtk_widget_get_realized(entry.area) ? gtk_widget_get_window(entry.area) : nullptr;
     cairo_surface_t* image = entry.image;
     if (image != nullptr && cairo_image_surface_get_width(image) == width &&
-        cairo_image_surface_get_height(image) == height)
+        cairo_image_surface_get_height(image) == height && (entry.imageForScreen || window == nullptr))
         return image;
     ReleaseSurface(entry);
-    entry.image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-    if (cairo_surface_status(entry.image) != CAIRO_STATUS_SUCCESS) ReleaseSurface(entry);
+    if (window != nullptr) {
+        entry.image = gdk_window_create_similar_image_surface(window, CAIRO_FORMAT_RGB24, width, height, 1);
+        entry.imageForScreen = true;
+    } else {
+        entry.image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    }
+    if (cairo_surface_status(entry.image) != CAIRO_STATUS_SUCCESS ||
+        cairo_image_surface_get_format(entry.image) != CAIRO_FORMAT_RGB24)
+        ReleaseSurface(entry);
     return entry.image;
 }
 
-}  // namespace
-
-void CreateSurfaceArea(GtkWindowEntry& entry) {
-    entry.area = gtk_drawing_area_new();
-    g_signal_connect(entry.area, "draw", G_CALLBACK(OnDraw), entry.window);
+void CopyPixels(cairo_surface_t* image, const PixelSurface& surface) {
+    cairo_surface_flush(image);  // waits until the server has read what it was last given
+    unsigned char* rows = cairo_image_surface_get_data(image);
+    const size_t stride = static_cast<size_t>(cairo_image_surface_get_stride(image));
+    for (int y = 0; y < surface.height; ++y)
+        std::memcpy(rows + static_cast<size_t>(y) * stride, surface.Row(y),
+                    static_cast<size_t>(surface.width) * sizeof(uint32_t));
+    cairo_surface_mark_dirty(image);
 }
 
-void ShowSurface(GtkWindowEntry& entry, const PixelSurface& surface) {
-    if (entry.area == nullptr) return;  // shown as a GTK control instead
-    if (surface.width <= 0 || surface.height <= 0 || surface.bitsPerPixel != 32 ||
-        surface.pixels.size() < static_cast<size_t>(surface.width) * static_cast<size_t>(surface.height)) {
-        ReleaseSurface(entry);
-    } else if (cairo_surface_t* image = ImageFor(entry, surface.width, surface.height)) {
-        cairo_surface_flush(image);
-        unsigned char* rows = cairo_image_surface_get_data(image);
-        int stride = cairo_image_surface_get_stride(image);
-        for (int y = 0; y < surface.height; ++y)
-            std::memcpy(rows + static_cast<size_t>(y) * static_cast<size_t>(stride), surface.Row(y),
-                        static_cast<size_t>(surface.width) * sizeof(uint32_t));
-        cairo_surface_mark_dirty(image);
-    }
-    gtk_widget_queue_draw(entry.area);
+// The area can be painted straight onto the screen when nothing of GTK's is drawn over it: a client that
+// holds dialog controls is repainted through GTK, which draws the controls again on top.
+bool PaintsAlone(const GtkWindowEntry& entry) {
+    if (!gtk_widget_is_drawable(entry.area)) return false;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(entry.client));
+    bool alone = children != nullptr && children->next == nullptr;
+    g_list_free(children);
+    return alone;
+}
 
-    // Windows shows a blit to the window DC at once. GTK would wait for its next frame, which never comes
-    // while the program is busy outside the main loop, so the redraw is run here and flushed to the server.
+void PaintOnScreen(GtkWindowEntry& entry) {
+    GdkWindow* window = gtk_widget_get_window(entry.area);
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    cairo_t* cairo = gdk_cairo_create(window);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    PaintImage(cairo, entry.image);
+    cairo_destroy(cairo);
+    gdk_display_flush(gdk_window_get_display(window));
+}
+
+// Runs GTK's redraw of the whole top-level window now and flushes it to the server.
+void RedrawThroughGtk(GtkWindowEntry& entry) {
+    gtk_widget_queue_draw(entry.area);
     GtkWidget* toplevel = gtk_widget_get_toplevel(entry.area);
     GdkWindow* window = gtk_widget_get_mapped(toplevel) ? gtk_widget_get_window(toplevel) : nullptr;
     if (window == nullptr) return;
@@ -62,9 +84,35 @@ void ShowSurface(GtkWindowEntry& entry, const PixelSurface& surface) {
     gdk_display_flush(gdk_window_get_display(window));
 }
 
+}  // namespace
+
+void CreateSurfaceArea(GtkWindowEntry& entry) {
+    entry.area = gtk_drawing_area_new();
+    g_signal_connect(entry.area, "draw", G_CALLBACK(OnDraw), entry.window);
+}
+
+// Windows shows a blit to the window DC at once. GTK would wait for its next frame, which never comes while
+// the program is busy outside the main loop, so the picture goes to the server here.
+void ShowSurface(GtkWindowEntry& entry, const PixelSurface& surface) {
+    if (entry.area == nullptr) return;  // shown as a GTK control instead
+    if (surface.width <= 0 || surface.height <= 0 || surface.bitsPerPixel != 32 ||
+        surface.pixels.size() < static_cast<size_t>(surface.width) * static_cast<size_t>(surface.height)) {
+        ReleaseSurface(entry);
+        RedrawThroughGtk(entry);
+        return;
+    }
+    cairo_surface_t* image = ImageFor(entry, surface.width, surface.height);
+    if (image != nullptr) CopyPixels(image, surface);
+    if (image != nullptr && PaintsAlone(entry))
+        PaintOnScreen(entry);
+    else
+        RedrawThroughGtk(entry);
+}
+
 void ReleaseSurface(GtkWindowEntry& entry) {
     if (entry.image != nullptr) cairo_surface_destroy(entry.image);
     entry.image = nullptr;
+    entry.imageForScreen = false;
 }
 
 }  // namespace w32
