@@ -255,9 +255,10 @@ int CountWrongPixels(const std::vector<uint32_t>& shown, const std::vector<uint3
     return wrong;
 }
 
-TEST_F(GtkBackendTest, PixelsDrawnOnTheWindowAreOnTheServerBeforeTheCallReturns) {
+// Draws a pattern, then bands, rows and single pixels over it, on a window of its own, and checks after each
+// call and after the window is hidden and shown that the server shows exactly the client surface.
+void CheckPixelsReachTheServer(HWND window, GtkWidget* toplevel, GtkWidget* area, GtkWidget* menuBar) {
     constexpr int kWidth = 216, kHeight = 196;
-    HWND window = Open("pixels");
     // A pattern no two neighbouring pixels share, drawn without a message loop turning afterwards.
     std::vector<uint32_t> expected(kWidth * kHeight);
     for (int y = 0; y < kHeight; ++y)
@@ -308,6 +309,19 @@ TEST_F(GtkBackendTest, PixelsDrawnOnTheWindowAreOnTheServerBeforeTheCallReturns)
     PumpUntil([&] { return gtk_widget_get_mapped(area); });
     Settle();
     EXPECT_EQ(CountWrongPixels(ServerPixels(toplevel, menuBar, kWidth, kHeight), expected, kWidth, "re-exposed"), 0);
+}
+
+// Put from shared memory where the server offers it (the default), else painted through cairo.
+TEST_F(GtkBackendTest, PixelsDrawnOnTheWindowAreOnTheServerBeforeTheCallReturns) {
+    HWND window = Open("pixels");
+    CheckPixelsReachTheServer(window, toplevel, area, menuBar);
+}
+
+TEST_F(GtkBackendTest, PixelsPaintedThroughCairoAreOnTheServerBeforeTheCallReturns) {
+    w32::UseX11SharedMemory(false);
+    HWND window = Open("pixels through cairo");
+    CheckPixelsReachTheServer(window, toplevel, area, menuBar);
+    w32::UseX11SharedMemory(true);
 }
 
 // Alt+/ and Alt+Shift+/ as a window procedure receives them (after TranslateMessage) on two layouts.

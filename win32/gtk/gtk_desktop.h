@@ -11,6 +11,10 @@ bool UseGtkDisplay();
 // GetOpenFileNameA shows a GtkFileChooserDialog from now on.
 void UseGtkFileChooser();
 
+// On an X server with MIT-SHM, windows are shown from shared memory (the default); false paints them
+// through cairo instead, as on other displays.
+void UseX11SharedMemory(bool allow);
+
 }  // namespace w32
 
 #endif

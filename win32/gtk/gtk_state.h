@@ -16,6 +16,8 @@
 
 namespace w32 {
 
+struct X11ScreenImage;
+
 // What stands on the screen for one layer window.
 struct GtkWindowEntry {
     HWND window = nullptr;
@@ -34,7 +36,10 @@ struct GtkWindowEntry {
     GtkWidget* control = nullptr;  // "Button" and "Static" children: the GTK widget that stands for them
     GtkWidget* placed = nullptr;   // child windows: what sits in the parent's client (control or client)
 
-    cairo_surface_t* image = nullptr;  // the last surface USER handed over, as cairo paints it
+    // The last surface USER handed over, in one of two forms: put into the window by the X server from
+    // shared memory, or as cairo paints it.
+    X11ScreenImage* screenImage = nullptr;
+    cairo_surface_t* image = nullptr;
     bool imageForScreen = false;       // `image` was made for the area's screen (not a plain memory image)
     bool resizePending = false;        // we asked GTK for clientRect's size and it has not arrived yet
 };
@@ -71,6 +76,11 @@ std::string ValidUtf8(const char* text);
 void CreateSurfaceArea(GtkWindowEntry& entry);
 void ShowSurface(GtkWindowEntry& entry, const PixelSurface& surface);
 void ReleaseSurface(GtkWindowEntry& entry);
+
+// gtk_x11_image.cpp
+bool PutOnX11(GtkWindowEntry& entry, const PixelSurface& surface);  // false: the server cannot, use cairo
+cairo_surface_t* X11ImagePicture(const GtkWindowEntry& entry);       // a new cairo view of it, or null
+void ReleaseX11Image(GtkWindowEntry& entry);
 
 // gtk_input.cpp
 void ConnectTopLevelInput(GtkWindowEntry& entry);

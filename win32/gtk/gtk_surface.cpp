@@ -1,5 +1,5 @@
-// Client surfaces on the screen: a window's pixels in a cairo image the X server can read directly (shared
-// memory where it has it), painted onto the window at once. Leaves out partial updates and scaled displays.
+// Client surfaces on the screen: put into the window from shared memory on X11 (gtk_x11_image.cpp), else
+// painted at once from a cairo image made for the window's screen. Leaves out partial updates and scaling.
 #include <cstring>
 
 #include "gtk/gtk_state.h"
@@ -15,9 +15,21 @@ void PaintImage(cairo_t* cairo, cairo_surface_t* image) {
 
 gboolean OnDraw(GtkWidget*, cairo_t* cairo, gpointer window) {
     GtkWindowEntry* entry = FindEntry(static_cast<HWND>(window));
-    if (entry == nullptr || entry->image == nullptr) return FALSE;
+    if (entry == nullptr) return FALSE;
+    if (cairo_surface_t* picture = X11ImagePicture(*entry)) {
+        PaintImage(cairo, picture);
+        cairo_surface_destroy(picture);
+        return TRUE;
+    }
+    if (entry->image == nullptr) return FALSE;
     PaintImage(cairo, entry->image);
     return TRUE;
+}
+
+void ReleaseCairoImage(GtkWindowEntry& entry) {
+    if (entry.image != nullptr) cairo_surface_destroy(entry.image);
+    entry.image = nullptr;
+    entry.imageForScreen = false;
 }
 
 // Surface pixels are 0x00RRGGBB words, which is what CAIRO_FORMAT_RGB24 keeps in each native-endian word.
@@ -29,7 +41,7 @@ cairo_surface_t* ImageFor(GtkWindowEntry& entry, int width, int height) {
     if (image != nullptr && cairo_image_surface_get_width(image) == width &&
         cairo_image_surface_get_height(image) == height && (entry.imageForScreen || window == nullptr))
         return image;
-    ReleaseSurface(entry);
+    ReleaseCairoImage(entry);
     if (window != nullptr) {
         entry.image = gdk_window_create_similar_image_surface(window, CAIRO_FORMAT_RGB24, width, height, 1);
         entry.imageForScreen = true;
@@ -38,7 +50,7 @@ cairo_surface_t* ImageFor(GtkWindowEntry& entry, int width, int height) {
     }
     if (cairo_surface_status(entry.image) != CAIRO_STATUS_SUCCESS ||
         cairo_image_surface_get_format(entry.image) != CAIRO_FORMAT_RGB24)
-        ReleaseSurface(entry);
+        ReleaseCairoImage(entry);
     return entry.image;
 }
 
@@ -101,18 +113,23 @@ void ShowSurface(GtkWindowEntry& entry, const PixelSurface& surface) {
         RedrawThroughGtk(entry);
         return;
     }
+    const bool alone = PaintsAlone(entry);
+    if (alone && PutOnX11(entry, surface)) {
+        ReleaseCairoImage(entry);
+        return;
+    }
+    ReleaseX11Image(entry);
     cairo_surface_t* image = ImageFor(entry, surface.width, surface.height);
     if (image != nullptr) CopyPixels(image, surface);
-    if (image != nullptr && PaintsAlone(entry))
+    if (image != nullptr && alone)
         PaintOnScreen(entry);
     else
         RedrawThroughGtk(entry);
 }
 
 void ReleaseSurface(GtkWindowEntry& entry) {
-    if (entry.image != nullptr) cairo_surface_destroy(entry.image);
-    entry.image = nullptr;
-    entry.imageForScreen = false;
+    ReleaseX11Image(entry);
+    ReleaseCairoImage(entry);
 }
 
 }  // namespace w32

@@ -1,0 +1,201 @@
+// Client surfaces put straight into their window on an X server from a shared-memory image (MIT-SHM): one
+// small request a picture, nothing copied through the connection, no cairo or GDK drawing in between.
+// Leaves out servers without MIT-SHM or in another IPC namespace, visuals other than 24-bit TrueColor in
+// 32-bit words, and displays other than X11: gtk_surface.cpp paints those through cairo.
+#include "gtk/gtk_desktop.h"
+#include "gtk/gtk_state.h"
+
+#include <cstring>
+#include <vector>
+
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#endif
+
+namespace w32 {
+
+#ifdef GDK_WINDOWING_X11
+
+// One window's picture in a segment the server reads, and what it takes to put it there.
+struct X11ScreenImage {
+    Display* display = nullptr;
+    Window target = 0;  // the native window holding the client area
+    GC gc = nullptr;
+    XImage* image = nullptr;
+    XShmSegmentInfo segment{};
+    unsigned long lastPut = 0;  // the request that last read the segment; 0 before the first
+};
+
+namespace {
+
+bool allowed = true;
+bool refused = false;  // the server would not attach a segment: not asked again in this run
+
+// The native X window the area is drawn in, and where in it the area lies (the area's own GdkWindow is
+// normally a client-side one inside the top level's).
+GdkWindow* NativeHolder(GdkWindow* window, int* x, int* y) {
+    *x = *y = 0;
+    while (window != nullptr && !gdk_window_has_native(window)) {
+        int dx = 0, dy = 0;
+        gdk_window_get_position(window, &dx, &dy);
+        *x += dx;
+        *y += dy;
+        window = gdk_window_get_parent(window);
+    }
+    return window;
+}
+
+// Surface words are 0x00RRGGBB in native byte order: the server must keep pixels the same way.
+bool TakesSurfaceWords(GdkVisual* visual) {
+    Visual* x11 = gdk_x11_visual_get_xvisual(visual);
+    return gdk_visual_get_depth(visual) == 24 && x11->c_class == TrueColor && x11->red_mask == 0xFF0000 &&
+           x11->green_mask == 0x00FF00 && x11->blue_mask == 0x0000FF;
+}
+
+void Destroy(X11ScreenImage* made) {
+    if (made->segment.shmaddr != nullptr) {
+        if (made->segment.shmseg != 0) XShmDetach(made->display, &made->segment);
+        shmdt(made->segment.shmaddr);
+    }
+    if (made->image != nullptr) {
+        made->image->data = nullptr;  // the segment, not Xlib's to free
+        XDestroyImage(made->image);
+    }
+    if (made->gc != nullptr) XFreeGC(made->display, made->gc);
+    delete made;
+}
+
+// Null when the server has no MIT-SHM, keeps pixels otherwise than our words, or cannot attach the segment.
+X11ScreenImage* Make(GdkDisplay* gdkDisplay, GdkWindow* native, int width, int height) {
+    Display* display = gdk_x11_display_get_xdisplay(gdkDisplay);
+    if (!XShmQueryExtension(display)) return nullptr;
+    auto* made = new X11ScreenImage;
+    made->display = display;
+    made->target = gdk_x11_window_get_xid(native);
+    made->image = XShmCreateImage(display, gdk_x11_visual_get_xvisual(gdk_window_get_visual(native)), 24, ZPixmap,
+                                  nullptr, &made->segment, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    const int nativeOrder = G_BYTE_ORDER == G_LITTLE_ENDIAN ? LSBFirst : MSBFirst;
+    if (made->image == nullptr || made->image->bits_per_pixel != 32 || made->image->byte_order != nativeOrder ||
+        made->image->bytes_per_line != width * 4) {
+        Destroy(made);
+        return nullptr;
+    }
+    int id = shmget(IPC_PRIVATE, static_cast<size_t>(made->image->bytes_per_line) * static_cast<size_t>(height),
+                    IPC_CREAT | 0600);
+    if (id < 0) {
+        Destroy(made);
+        return nullptr;
+    }
+    made->segment.shmid = id;
+    void* address = shmat(id, nullptr, 0);
+    if (address == reinterpret_cast<void*>(-1)) {
+        shmctl(id, IPC_RMID, nullptr);
+        Destroy(made);
+        return nullptr;
+    }
+    made->segment.shmaddr = made->image->data = static_cast<char*>(address);
+    made->segment.readOnly = True;
+    // A server that cannot reach the segment (another machine, another IPC namespace) answers with an error,
+    // which must not reach GDK's handler: that would end the program.
+    gdk_x11_display_error_trap_push(gdkDisplay);
+    XShmAttach(display, &made->segment);
+    XSync(display, False);
+    const bool attached = gdk_x11_display_error_trap_pop(gdkDisplay) == 0;
+    shmctl(id, IPC_RMID, nullptr);  // freed once both sides have let go of it, even if we crash
+    if (!attached) {
+        made->segment.shmseg = 0;
+        Destroy(made);
+        return nullptr;
+    }
+    made->gc = XCreateGC(display, made->target, 0, nullptr);
+    return made;
+}
+
+// The server reads the segment while it carries out a put, so a new picture may go in only once the last
+// put is known to be done; Xlib learns that from any reply or event, else we ask.
+void WaitUntilRead(X11ScreenImage& made) {
+    if (made.lastPut != 0 && static_cast<long>(LastKnownRequestProcessed(made.display) - made.lastPut) < 0)
+        XSync(made.display, False);
+}
+
+void ClipToVisible(X11ScreenImage& made, GdkWindow* area, int x, int y) {
+    cairo_region_t* visible = gdk_window_get_visible_region(area);
+    const int count = cairo_region_num_rectangles(visible);
+    std::vector<XRectangle> rectangles(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        cairo_rectangle_int_t box;
+        cairo_region_get_rectangle(visible, i, &box);
+        rectangles[static_cast<size_t>(i)] = {static_cast<short>(box.x), static_cast<short>(box.y),
+                                              static_cast<unsigned short>(box.width),
+                                              static_cast<unsigned short>(box.height)};
+    }
+    cairo_region_destroy(visible);
+    XSetClipRectangles(made.display, made.gc, x, y, rectangles.data(), count, YXBanded);
+}
+
+}  // namespace
+
+bool PutOnX11(GtkWindowEntry& entry, const PixelSurface& surface) {
+    if (!allowed || refused) return false;
+    GdkWindow* area = gtk_widget_get_window(entry.area);
+    GdkDisplay* gdkDisplay = area != nullptr ? gdk_window_get_display(area) : nullptr;
+    if (gdkDisplay == nullptr || !GDK_IS_X11_DISPLAY(gdkDisplay)) return false;
+    int x = 0, y = 0;
+    GdkWindow* native = NativeHolder(area, &x, &y);
+    if (native == nullptr || !TakesSurfaceWords(gdk_window_get_visual(native))) return false;
+
+    X11ScreenImage* made = entry.screenImage;
+    if (made != nullptr && (made->image->width != surface.width || made->image->height != surface.height ||
+                            made->target != gdk_x11_window_get_xid(native)))
+        ReleaseX11Image(entry);
+    if (entry.screenImage == nullptr) {
+        entry.screenImage = Make(gdkDisplay, native, surface.width, surface.height);
+        if (entry.screenImage == nullptr) {
+            refused = true;
+            return false;
+        }
+    }
+    made = entry.screenImage;
+    WaitUntilRead(*made);
+    for (int row = 0; row < surface.height; ++row)
+        std::memcpy(made->image->data + static_cast<size_t>(row) * static_cast<size_t>(made->image->bytes_per_line),
+                    surface.Row(row), static_cast<size_t>(surface.width) * sizeof(uint32_t));
+    ClipToVisible(*made, area, x, y);
+    made->lastPut = NextRequest(made->display);
+    XShmPutImage(made->display, made->target, made->gc, made->image, 0, 0, x, y,
+                 static_cast<unsigned>(surface.width), static_cast<unsigned>(surface.height), False);
+    XFlush(made->display);
+    return true;
+}
+
+cairo_surface_t* X11ImagePicture(const GtkWindowEntry& entry) {
+    const X11ScreenImage* made = entry.screenImage;
+    if (made == nullptr) return nullptr;
+    return cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(made->image->data),
+                                               CAIRO_FORMAT_RGB24, made->image->width, made->image->height,
+                                               made->image->bytes_per_line);
+}
+
+void ReleaseX11Image(GtkWindowEntry& entry) {
+    if (entry.screenImage == nullptr) return;
+    Destroy(entry.screenImage);
+    entry.screenImage = nullptr;
+}
+
+void UseX11SharedMemory(bool allow) { allowed = allow; }
+
+#else
+
+bool PutOnX11(GtkWindowEntry&, const PixelSurface&) { return false; }
+cairo_surface_t* X11ImagePicture(const GtkWindowEntry&) { return nullptr; }
+void ReleaseX11Image(GtkWindowEntry&) {}
+void UseX11SharedMemory(bool) {}
+
+#endif
+
+}  // namespace w32
