@@ -214,6 +214,23 @@ TEST_F(PulseWaveIn, BlocksComeBackAtThePeakOfTheTonePlayed) {
     EXPECT_FALSE(player.Failed());
 }
 
+// Block after block, as the program records, only the piece that fills a buffer needs to wake the process:
+// the pieces before it are read together, and every block still comes back full and at the tone's peak.
+TEST_F(PulseWaveIn, BackToBackBlocksReadSeveralPiecesPerWakeUp) {
+    TonePlayer player;
+    player.SetAmplitude(60);
+    Settle();
+    RecordBlockLevel();  // the stream is up and running
+    const w32::PulseCaptureCounters before = w32::ReadPulseCaptureCounters();
+    for (int block = 0; block < 24; ++block) EXPECT_NEAR(RecordBlockLevel(), 60, 2) << block;
+    const w32::PulseCaptureCounters after = w32::ReadPulseCaptureCounters();
+    const double pieces = static_cast<double>(after.pieces - before.pieces);
+    const double wakeups = static_cast<double>(after.wakeups - before.wakeups);
+    EXPECT_GE(pieces, 24 * 4);  // pieces of 20 ms at most, blocks of 83 ms
+    EXPECT_LE(wakeups, 0.8 * pieces) << wakeups << " wake-ups for " << pieces << " pieces";
+    EXPECT_FALSE(player.Failed());
+}
+
 // Loud sound while the device is open but not started, or stopped, must never show up later; nor the end
 // of a loud block in a block started later.
 TEST_F(PulseWaveIn, SoundFromBeforeTheStartIsNeverDelivered) {

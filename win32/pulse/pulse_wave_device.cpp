@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "pulse/pulse_loop.h"
 #include "wave/wave_device.h"
 
 namespace w32 {
@@ -27,6 +28,7 @@ struct PulseCaptureStream {
     WaveInputPort* port = nullptr;
     bool delivering = false;  // started and not stopped since
     size_t skip = 0;          // bytes still to drop after the start: sound already too old then
+    pa_usec_t bufferUsec = 0; // the length of sound the buffer being filled at the start takes
 };
 
 // One record stream from the default source, shared by every device open in its format. It is read as
@@ -43,11 +45,13 @@ struct PulseRecording {
     // next piece, after which it no longer runs on into the sound to come.
     std::vector<uint8_t> leftover;
     pa_usec_t leftoverArrival = 0;
+    pa_usec_t latestRead = 0;       // when sound was last read
+    bool latestReadLate = true;     // ...and it had been left waiting in the connection
 };
 
 // All the backend's state; every field is used only under the main loop's lock.
 struct PulseServer {
-    pa_threaded_mainloop* loop = nullptr;
+    PulseLoop* loop = nullptr;
     pa_context* context = nullptr;
     std::vector<PulseRecording*> recordings;  // ready and not lost: what the next open may use
     std::vector<PulseRecording*> retired;     // lost with no device open, released at the next open
@@ -63,6 +67,9 @@ constexpr pa_usec_t kPulseAnswerTimeout = 400 * PA_USEC_PER_MSEC;
 // the rest of that piece opens the next block, so longer ones cost no pace.
 constexpr pa_usec_t kFragmentUsec = 20 * PA_USEC_PER_MSEC;
 
+// Slack for a server clock running a little ahead of ours and for pieces that arrive unevenly.
+constexpr pa_usec_t kDeferMargin = 10 * PA_USEC_PER_MSEC;
+
 // A recording nobody has open for this long is given back to the server: the program's own cycle
 // reopens within milliseconds, while a program that stopped recording frees the source.
 constexpr pa_usec_t kIdleRelease = 1 * PA_USEC_PER_SEC;
@@ -71,8 +78,7 @@ constexpr pa_usec_t kIdleRelease = 1 * PA_USEC_PER_SEC;
 PulseServer& Pulse() {
     static PulseServer* server = [] {
         auto* created = new PulseServer;  // never destroyed: streams may still close during exit
-        created->loop = pa_threaded_mainloop_new();
-        if (created->loop) pa_threaded_mainloop_start(created->loop);
+        created->loop = StartPulseLoop();
         return created;
     }();
     return *server;
@@ -82,19 +88,19 @@ PulseServer& Pulse() {
 class PulseLock {
 public:
     PulseLock() {
-        if (Pulse().loop) pa_threaded_mainloop_lock(Pulse().loop);
+        if (Pulse().loop) LockPulseLoop(Pulse().loop);
     }
     ~PulseLock() {
-        if (Pulse().loop) pa_threaded_mainloop_unlock(Pulse().loop);
+        if (Pulse().loop) UnlockPulseLoop(Pulse().loop);
     }
     PulseLock(const PulseLock&) = delete;
     PulseLock& operator=(const PulseLock&) = delete;
 };
 
-pa_mainloop_api* Api() { return pa_threaded_mainloop_get_api(Pulse().loop); }
+pa_mainloop_api* Api() { return PulseLoopApi(Pulse().loop); }
 
 // For callbacks: wakes every WaitForPulse.
-void WakePulseWaiters() { pa_threaded_mainloop_signal(Pulse().loop, 0); }
+void WakePulseWaiters() { SignalPulseLoop(Pulse().loop); }
 
 void OnTimeout(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* expired) {
     *static_cast<bool*>(expired) = true;
@@ -113,7 +119,7 @@ bool WaitForPulse(bool (*done)(void* arg), void* arg, pa_usec_t timeout) {
     bool expired = false;
     struct timeval deadline = Deadline(timeout);
     pa_time_event* timer = Api()->time_new(Api(), &deadline, OnTimeout, &expired);
-    while (!done(arg) && !expired) pa_threaded_mainloop_wait(Pulse().loop);
+    while (!done(arg) && !expired) WaitForPulseLoop(Pulse().loop);
     Api()->time_free(timer);
     return done(arg);
 }
@@ -169,6 +175,39 @@ void Release(PulseRecording* recording) {
     delete recording;
 }
 
+// Every piece of sound wakes the process, while only the piece that fills a buffer is news for the program,
+// so pieces that cannot fill one are left in the connection and read in one go shortly before one can.
+// Sound is recorded no faster than it is played: the piece holding a buffer's last byte cannot arrive before
+// that byte was recorded, the time of the buffer's room after the latest sound read (when that was read as
+// it arrived), or after the start less one fragment (the oldest sound a start hands over).
+void DeferUntilBufferCanFill(const PulseCaptureStream& device) {
+    PulseRecording* recording = device.recording;
+    for (PulseCaptureStream* other : recording->devices) {
+        if (other != &device && other->delivering) {
+            DeferPulseReading(Pulse().loop, 0);  // one deadline serves one device: read everything
+            return;
+        }
+    }
+    const pa_usec_t now = pa_rtclock_now();
+    const size_t room = WaveInputRoom(device.port);
+    const pa_usec_t base = recording->latestReadLate ? now - std::min(now, kFragmentUsec) : recording->latestRead;
+    const pa_usec_t fills = base + pa_bytes_to_usec(room, &recording->sampleFormat);
+    pa_usec_t until = room > 0 && fills > now + kDeferMargin ? fills - kDeferMargin : 0;
+    // What ExpectNextStart asked for is at most this late; keeping it saves the loop a second wait.
+    const pa_usec_t expected = PulseReadingDeferredUntil(Pulse().loop);
+    if (until != 0 && expected > now && expected < until) until = expected;
+    DeferPulseReading(Pulse().loop, until);
+}
+
+// The piece just read filled the device's last buffer: the program is about to start it (or the next device)
+// on another buffer like it, which the rest of this piece will open (see Start).
+void ExpectNextStart(const PulseCaptureStream& device) {
+    const PulseRecording* recording = device.recording;
+    const pa_usec_t rest = pa_bytes_to_usec(recording->leftover.size(), &recording->sampleFormat);
+    if (recording->latestReadLate || device.bufferUsec <= rest + kDeferMargin) return;
+    DeferPulseReading(Pulse().loop, recording->latestRead + device.bufferUsec - rest - kDeferMargin);
+}
+
 // Hands one piece to every started device, each after what it still has to skip.
 void Deliver(PulseRecording* recording, const uint8_t* data, size_t size) {
     bool taken = false;
@@ -182,6 +221,7 @@ void Deliver(PulseRecording* recording, const uint8_t* data, size_t size) {
         taken = true;
         recording->leftover.assign(data + skipped + took, data + size);
         recording->leftoverArrival = pa_rtclock_now();
+        if (WaveInputRoom(device->port) == 0) ExpectNextStart(*device);
     }
     if (!taken) recording->leftover.clear();
 }
@@ -189,6 +229,8 @@ void Deliver(PulseRecording* recording, const uint8_t* data, size_t size) {
 void OnReadable(pa_stream* stream, size_t, void* userdata) {
     auto* recording = static_cast<PulseRecording*>(userdata);
     PulseCaptureCounters& counters = Pulse().counters;
+    recording->latestRead = pa_rtclock_now();
+    recording->latestReadLate = PulseReadLate(Pulse().loop);
     const void* data;
     size_t size;
     while (pa_stream_peek(stream, &data, &size) == 0 && size > 0) {
@@ -326,6 +368,7 @@ MMRESULT Start(void* stream) {
     PulseRecording* recording = device->recording;
     if (recording->lost) return MMSYSERR_NODRIVER;
     const size_t frame = pa_frame_size(&recording->sampleFormat);
+    device->bufferUsec = pa_bytes_to_usec(WaveInputRoom(device->port), &recording->sampleFormat);
     pa_usec_t latency = 0;
     int negative = 0;
     device->skip = 0;
@@ -342,6 +385,7 @@ MMRESULT Start(void* stream) {
     }
     recording->leftover.clear();
     device->delivering = true;
+    DeferUntilBufferCanFill(*device);
     return MMSYSERR_NOERROR;
 }
 
@@ -375,6 +419,7 @@ PulseCaptureCounters ReadPulseCaptureCounters() {
     PulseLock lock;
     PulseCaptureCounters counters = Pulse().counters;
     counters.fragmentUsec = kFragmentUsec;
+    if (Pulse().loop) counters.wakeups = PulseLoopWakeups(Pulse().loop);
     return counters;
 }
 

@@ -13,7 +13,8 @@ void UsePulseWaveDevice();
 
 // What the server has delivered in this process, for benchmarks and diagnostics.
 struct PulseCaptureCounters {
-    uint64_t pieces = 0;  // deliveries from the server, each of which wakes the process
+    uint64_t pieces = 0;  // deliveries from the server
+    uint64_t wakeups = 0; // times the process woke to read them (or to serve a call)
     uint64_t bytes = 0;
     std::chrono::steady_clock::time_point latestArrival;
     int64_t latencyUsec = 0;  // the stream's latency at the latest start; below 0 on a sink's monitor

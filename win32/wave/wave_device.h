@@ -51,6 +51,10 @@ const WaveDevice* CurrentWaveDevice();
 // Windows drops sound that finds no buffer. Returns how many bytes went into buffers.
 size_t WaveInputCaptured(WaveInputPort* port, const uint8_t* bytes, size_t count);
 
+// Backend to layer, from any thread: how many more bytes the oldest queued buffer takes before it is
+// returned; 0 with none queued.
+size_t WaveInputRoom(WaveInputPort* port);
+
 // Backend to layer: the source is gone. Every queued buffer is returned with what it holds; from now on
 // waveInAddBuffer and waveInStart fail with MMSYSERR_NODRIVER, while stop, reset and close still work.
 void WaveInputLost(WaveInputPort* port);

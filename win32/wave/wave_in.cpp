@@ -110,6 +110,13 @@ size_t WaveInputCaptured(WaveInputPort* port, const uint8_t* bytes, size_t count
     return taken;
 }
 
+size_t WaveInputRoom(WaveInputPort* port) {
+    std::lock_guard<std::mutex> guard(port->lock);
+    if (port->queue.empty()) return 0;
+    const WAVEHDR* header = port->queue.front();
+    return header->dwBufferLength - header->dwBytesRecorded;
+}
+
 void WaveInputLost(WaveInputPort* port) {
     std::lock_guard<std::mutex> guard(port->lock);
     port->lost = true;

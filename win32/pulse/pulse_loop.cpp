@@ -1,0 +1,135 @@
+// The PulseAudio backend's main loop: pa_threaded_mainloop's locking on a plain pa_mainloop whose poll we
+// make, so that sound nobody can use yet stays in the connection and many pieces cost one wake-up.
+// Leaves out everything about streams and devices: pulse_wave_device.cpp decides how long to defer.
+#include "pulse/pulse_loop.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <pulse/mainloop.h>
+#include <pulse/rtclock.h>
+#include <pulse/timeval.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+namespace w32 {
+
+// All of a loop's state. `readFrom` and `waiters` are also read by the loop thread while it waits unlocked.
+struct PulseLoop {
+    pa_mainloop* loop = nullptr;
+    std::recursive_mutex lock;
+    std::condition_variable_any signalled;
+    int kick = -1;                          // an eventfd that ends a deferred wait early
+    std::atomic<pa_usec_t> readFrom{0};     // the connection is left unread until then
+    std::atomic<int> waiters{0};            // threads in WaitForPulseLoop: read at once meanwhile
+    std::atomic<bool> deferring{false};     // the loop thread is in a deferred wait
+    bool readLate = false;                  // the last poll ended a deferred wait (under the lock)
+    uint64_t wakeups = 0;                   // polls that found something to read (under the lock)
+};
+
+namespace {
+
+void Kick(PulseLoop& state) {
+    uint64_t one = 1;
+    if (write(state.kick, &one, sizeof one) < 0) {
+        // The counter is full: the wait ends anyway.
+    }
+}
+
+void TakeKicks(PulseLoop& state) {
+    uint64_t count;
+    if (read(state.kick, &count, sizeof count) < 0) {
+        // None waiting.
+    }
+}
+
+// Called by pa_mainloop on the loop thread, which holds the lock once. The loop's own wake-up pipe is among
+// `fds`, so while the connection is left unread a thread that needs the loop at once ends the wait through
+// `kick` instead (WaitForPulseLoop and an earlier DeferPulseReading do); anything else that calls into
+// libpulse meanwhile takes effect when the deferral ends.
+int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* userdata) {
+    auto& state = *static_cast<PulseLoop*>(userdata);
+    state.lock.unlock();
+    const pa_usec_t start = pa_rtclock_now();
+    const pa_usec_t deadline = timeout < 0 ? 0 : start + static_cast<pa_usec_t>(timeout) * PA_USEC_PER_MSEC;
+    bool deferred = false;
+    for (;;) {
+        state.deferring = true;  // before reading readFrom: a change after this read kicks
+        const pa_usec_t now = pa_rtclock_now();
+        const pa_usec_t from = state.waiters > 0 ? 0 : state.readFrom.load();
+        if (from <= now || (timeout >= 0 && deadline <= now)) break;
+        pa_usec_t until = timeout >= 0 ? std::min(from, deadline) : from;
+        struct pollfd kick = {state.kick, POLLIN, 0};
+        int wait = static_cast<int>((until - now + PA_USEC_PER_MSEC - 1) / PA_USEC_PER_MSEC);
+        if (poll(&kick, 1, wait) > 0) TakeKicks(state);
+        deferred = true;
+    }
+    state.deferring = false;
+    int remaining = -1;
+    if (timeout >= 0) {
+        const pa_usec_t now = pa_rtclock_now();
+        remaining = deadline <= now ? 0 : static_cast<int>((deadline - now + PA_USEC_PER_MSEC - 1) / PA_USEC_PER_MSEC);
+    }
+    int result = poll(fds, count, remaining);
+    state.lock.lock();
+    state.readLate = deferred;
+    if (result > 0) ++state.wakeups;
+    return result;
+}
+
+void Run(PulseLoop* state) {
+    pthread_setname_np(pthread_self(), "pulse-capture");  // what pa_threaded_mainloop's thread was to tools
+    std::lock_guard<std::recursive_mutex> hold(state->lock);
+    int result = 0;
+    pa_mainloop_run(state->loop, &result);
+}
+
+}  // namespace
+
+PulseLoop* StartPulseLoop() {
+    auto* state = new PulseLoop;  // never destroyed: streams may still close while the process ends
+    state->loop = pa_mainloop_new();
+    state->kick = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (state->loop == nullptr || state->kick < 0) {
+        if (state->loop) pa_mainloop_free(state->loop);
+        if (state->kick >= 0) close(state->kick);
+        delete state;
+        return nullptr;
+    }
+    pa_mainloop_set_poll_func(state->loop, PollWithoutLock, state);
+    std::thread(Run, state).detach();
+    return state;
+}
+
+pa_mainloop_api* PulseLoopApi(PulseLoop* loop) { return pa_mainloop_get_api(loop->loop); }
+
+void LockPulseLoop(PulseLoop* loop) { loop->lock.lock(); }
+void UnlockPulseLoop(PulseLoop* loop) { loop->lock.unlock(); }
+
+void WaitForPulseLoop(PulseLoop* loop) {
+    ++loop->waiters;
+    if (loop->deferring) Kick(*loop);
+    loop->signalled.wait(loop->lock);
+    --loop->waiters;
+}
+
+void SignalPulseLoop(PulseLoop* loop) { loop->signalled.notify_all(); }
+
+void DeferPulseReading(PulseLoop* loop, pa_usec_t until) {
+    const pa_usec_t before = loop->readFrom.exchange(until);
+    if (until < before && loop->deferring) Kick(*loop);
+}
+
+pa_usec_t PulseReadingDeferredUntil(const PulseLoop* loop) { return loop->readFrom.load(); }
+
+uint64_t PulseLoopWakeups(const PulseLoop* loop) { return loop->wakeups; }
+
+bool PulseReadLate(const PulseLoop* loop) { return loop->readLate; }
+
+}  // namespace w32

@@ -1,0 +1,43 @@
+// A libpulse main loop on a thread of its own, locked the way pa_threaded_mainloop is, that can be told to
+// leave its connection unread until a given time. Leaves out stopping: the loop runs until the process ends.
+#ifndef PELOMI_WIN32_PULSE_LOOP_H
+#define PELOMI_WIN32_PULSE_LOOP_H
+
+#include <pulse/mainloop-api.h>
+#include <pulse/sample.h>
+
+namespace w32 {
+
+struct PulseLoop;
+
+// A running loop, or null when none could be made.
+PulseLoop* StartPulseLoop();
+
+pa_mainloop_api* PulseLoopApi(PulseLoop* loop);
+
+// Every call into libpulse from another thread is made holding the lock; the loop's callbacks run with it
+// held. The lock may be taken again by the thread holding it.
+void LockPulseLoop(PulseLoop* loop);
+void UnlockPulseLoop(PulseLoop* loop);
+
+// Holding the lock once: releases it until SignalPulseLoop (or a spurious wake-up), and takes it again.
+// While anyone waits, the loop reads its connection at once.
+void WaitForPulseLoop(PulseLoop* loop);
+void SignalPulseLoop(PulseLoop* loop);
+
+// Holding the lock: sound arriving before `until` (pa_rtclock time; 0 for none) is left in the connection and
+// read in one go at that time, or earlier for a timer of the loop's own. Replaces the time asked for before.
+void DeferPulseReading(PulseLoop* loop, pa_usec_t until);
+
+// Holding the lock: the time asked for last (0 for none).
+pa_usec_t PulseReadingDeferredUntil(const PulseLoop* loop);
+
+// Holding the lock: how many times the loop has woken to read or to serve a call.
+uint64_t PulseLoopWakeups(const PulseLoop* loop);
+
+// In the loop's callbacks: what is being read now arrived while reading was deferred, maybe some time ago.
+bool PulseReadLate(const PulseLoop* loop);
+
+}  // namespace w32
+
+#endif
