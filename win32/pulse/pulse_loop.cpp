@@ -31,6 +31,7 @@ struct PulseLoop {
     std::atomic<bool> deferring{false};     // the loop thread is in a deferred wait
     bool readLate = false;                  // the last poll ended a deferred wait (under the lock)
     uint64_t wakeups = 0;                   // polls that found something to read (under the lock)
+    uint64_t drainsAsked = 0, drainsDone = 0;  // under the lock
 };
 
 namespace {
@@ -55,6 +56,13 @@ void TakeKicks(PulseLoop& state) {
 // libpulse meanwhile takes effect when the deferral ends.
 int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* userdata) {
     auto& state = *static_cast<PulseLoop*>(userdata);
+    if (state.drainsDone != state.drainsAsked) {
+        // Asked to read everything waiting: dispatch until a look finds nothing more.
+        const int waiting = poll(fds, count, 0);
+        if (waiting != 0) return waiting;
+        state.drainsDone = state.drainsAsked;
+        state.signalled.notify_all();
+    }
     state.lock.unlock();
     const pa_usec_t start = pa_rtclock_now();
     const pa_usec_t deadline = timeout < 0 ? 0 : start + static_cast<pa_usec_t>(timeout) * PA_USEC_PER_MSEC;
@@ -127,6 +135,13 @@ void DeferPulseReading(PulseLoop* loop, pa_usec_t until) {
 }
 
 pa_usec_t PulseReadingDeferredUntil(const PulseLoop* loop) { return loop->readFrom.load(); }
+
+uint64_t AskPulseDrain(PulseLoop* loop) {
+    loop->readFrom = 0;
+    return ++loop->drainsAsked;
+}
+
+bool PulseDrained(const PulseLoop* loop, uint64_t ticket) { return loop->drainsDone >= ticket; }
 
 uint64_t PulseLoopWakeups(const PulseLoop* loop) { return loop->wakeups; }
 

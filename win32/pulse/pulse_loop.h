@@ -32,6 +32,11 @@ void DeferPulseReading(PulseLoop* loop, pa_usec_t until);
 // Holding the lock: the time asked for last (0 for none).
 pa_usec_t PulseReadingDeferredUntil(const PulseLoop* loop);
 
+// Holding the lock: asks the loop to stop deferring and read everything waiting in the connection; once
+// PulseDrained(ticket) holds (wait for it with WaitForPulseLoop), all of it has been handed to the callbacks.
+uint64_t AskPulseDrain(PulseLoop* loop);
+bool PulseDrained(const PulseLoop* loop, uint64_t ticket);
+
 // Holding the lock: how many times the loop has woken to read or to serve a call.
 uint64_t PulseLoopWakeups(const PulseLoop* loop);
 

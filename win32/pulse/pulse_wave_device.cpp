@@ -47,6 +47,7 @@ struct PulseRecording {
     pa_usec_t leftoverArrival = 0;
     pa_usec_t latestRead = 0;       // when sound was last read
     bool latestReadLate = true;     // ...and it had been left waiting in the connection
+    bool startExpected = false;     // reading is deferred for the start that follows a filled buffer
 };
 
 // All the backend's state; every field is used only under the main loop's lock.
@@ -206,6 +207,23 @@ void ExpectNextStart(const PulseCaptureStream& device) {
     const pa_usec_t rest = pa_bytes_to_usec(recording->leftover.size(), &recording->sampleFormat);
     if (recording->latestReadLate || device.bufferUsec <= rest + kDeferMargin) return;
     DeferPulseReading(Pulse().loop, recording->latestRead + device.bufferUsec - rest - kDeferMargin);
+    device.recording->startExpected = true;
+}
+
+bool Drained(void* ticket) { return PulseDrained(Pulse().loop, *static_cast<uint64_t*>(ticket)); }
+
+// Sound left waiting in the connection may be older than a start may hand over: a start after a filled
+// buffer comes within a fragment of it, as expected, but one after a stop in mid-buffer, or a late one,
+// first has everything waiting read (and dropped, as no device of it is started).
+void ReadWhatStartMustNotTake(PulseRecording* recording) {
+    const pa_usec_t now = pa_rtclock_now();
+    const bool deferring = PulseReadingDeferredUntil(Pulse().loop) > now;
+    const bool expected = recording->startExpected && now - recording->latestRead <= kFragmentUsec;
+    recording->startExpected = false;
+    if (!deferring || expected) return;
+    uint64_t ticket = AskPulseDrain(Pulse().loop);
+    WaitForPulse(Drained, &ticket, kPulseAnswerTimeout);
+    recording->latestReadLate = true;  // what was read now may have waited: no measure of the sound to come
 }
 
 // Hands one piece to every started device, each after what it still has to skip.
@@ -367,6 +385,7 @@ MMRESULT Start(void* stream) {
     auto* device = static_cast<PulseCaptureStream*>(stream);
     PulseRecording* recording = device->recording;
     if (recording->lost) return MMSYSERR_NODRIVER;
+    ReadWhatStartMustNotTake(recording);
     const size_t frame = pa_frame_size(&recording->sampleFormat);
     device->bufferUsec = pa_bytes_to_usec(WaveInputRoom(device->port), &recording->sampleFormat);
     pa_usec_t latency = 0;
