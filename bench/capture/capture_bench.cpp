@@ -240,6 +240,11 @@ int main(int argc, char** argv) {
     std::printf("pieces from the server         %.1f per second   %.1f bytes each   (%.1f ms asked for)\n",
                 pieces / elapsed, pieces ? static_cast<double>(bytes) / pieces : 0.0,
                 piecesAfter.fragmentUsec / 1000.0);
+    std::printf("wake-ups of the sound thread   %.1f per second   %.2f pieces each\n",
+                (piecesAfter.wakeups - piecesBefore.wakeups) / elapsed,
+                piecesAfter.wakeups > piecesBefore.wakeups
+                    ? static_cast<double>(pieces) / static_cast<double>(piecesAfter.wakeups - piecesBefore.wakeups)
+                    : 0.0);
     std::printf("CPU time                       %.3f s in %.1f s: %.3f%% of one core\n", cpuSeconds, elapsed,
                 100.0 * cpuSeconds / elapsed);
     std::printf("  window thread                %.3f s: %.3f%% of one core\n", windowCpuSeconds,

@@ -210,6 +210,55 @@ class InstallTest(unittest.TestCase):
                     keys[key] = value
         return keys
 
+    @staticmethod
+    def string_value(value):
+        """A Desktop Entry string value with its escapes (\\s \\n \\t \\r \\\\) undone."""
+        out, i = [], 0
+        while i < len(value):
+            if value[i] == "\\" and i + 1 < len(value):
+                out.append({"s": " ", "n": "\n", "t": "\t", "r": "\r", "\\": "\\"}.get(value[i + 1], "\\" + value[i + 1]))
+                i += 2
+            else:
+                out.append(value[i])
+                i += 1
+        return "".join(out)
+
+    @classmethod
+    def exec_arguments(cls, value):
+        """The arguments of an Exec value, read as the Desktop Entry specification says."""
+        text, args, i = cls.string_value(value), [], 0
+        while i < len(text):
+            if text[i] == " ":
+                i += 1
+                continue
+            arg = []
+            if text[i] == '"':
+                i += 1
+                while text[i] != '"':
+                    if text[i] == "\\" and text[i + 1] in '"`$\\':
+                        i += 1
+                    arg.append(text[i])
+                    i += 1
+                i += 1
+            else:
+                while i < len(text) and text[i] != " ":
+                    arg.append(text[i])
+                    i += 1
+            args.append("".join(arg).replace("%%", "%"))
+        return args
+
+    def valid_entry(self, prefix):
+        """The installed menu entry's keys, after checking that it is valid and names the installed program
+        (run in the sheet's directory) exactly."""
+        desktop = os.path.join(prefix, "share", "applications", "pelomi.desktop")
+        if shutil.which("desktop-file-validate"):
+            done = subprocess.run(["desktop-file-validate", desktop], capture_output=True, text=True)
+            self.assertEqual((done.returncode, done.stdout + done.stderr), (0, ""))
+        entry = self.entry(desktop)
+        self.assertEqual(self.exec_arguments(entry["Exec"]), [os.path.join(prefix, "bin", "pelomi")])
+        self.assertEqual(self.string_value(entry["Path"]), os.path.join(prefix, "share", "pelomi"))
+        return entry
+
     def installed_files(self, root):
         return sorted(os.path.relpath(os.path.join(d, f), root) for d, _, files in os.walk(root) for f in files)
 
@@ -228,14 +277,8 @@ class InstallTest(unittest.TestCase):
                 open(SAMPLE_SHEET, "rb") as g:
             self.assertTrue(f.read() == g.read(), "the installed sheet is not the sample sheet")
 
-        desktop = os.path.join(prefix, "share", "applications", "pelomi.desktop")
-        if shutil.which("desktop-file-validate"):
-            done = subprocess.run(["desktop-file-validate", desktop], capture_output=True, text=True)
-            self.assertEqual((done.returncode, done.stdout + done.stderr), (0, ""))
-        entry = self.entry(desktop)
-        self.assertEqual(shlex.split(entry["Exec"]), [os.path.join(prefix, "bin", "pelomi")])
+        entry = self.valid_entry(prefix)
         # The program reads default.bmp from its working directory.
-        self.assertEqual(entry["Path"], os.path.join(prefix, "share", "pelomi"))
         self.assertEqual(entry["Icon"], "pelomi")
         self.assertEqual(entry["Terminal"], "false")
 
@@ -268,6 +311,13 @@ class InstallTest(unittest.TestCase):
         subprocess.run("xargs -d '\\n' rm -f < %s" % shlex.quote(os.path.join(BUILD, "install_manifest.txt")),
                        shell=True, check=True)
         self.assertEqual(self.installed_files(prefix), [])
+
+
+    def test_menu_entry_names_a_prefix_with_quotes_dollars_and_percents_exactly(self):
+        # (CMake itself cannot install under a name with a backslash.)
+        prefix = os.path.join(self.dir, 'odd "q" `b` $HOME %f 100%')
+        self.install(prefix)
+        self.valid_entry(prefix)
 
 
 class RunScriptTest(unittest.TestCase):
