@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace w32 {
@@ -111,7 +112,14 @@ PulseLoop* StartPulseLoop() {
         return nullptr;
     }
     pa_mainloop_set_poll_func(state->loop, PollWithoutLock, state);
-    std::thread(Run, state).detach();
+    try {
+        std::thread(Run, state).detach();
+    } catch (const std::system_error&) {  // no thread to be had: no sound, as without a server
+        pa_mainloop_free(state->loop);
+        close(state->kick);
+        delete state;
+        return nullptr;
+    }
     return state;
 }
 

@@ -25,8 +25,9 @@ void UnlockPulseLoop(PulseLoop* loop);
 void WaitForPulseLoop(PulseLoop* loop);
 void SignalPulseLoop(PulseLoop* loop);
 
-// Holding the lock: sound arriving before `until` (pa_rtclock time; 0 for none) is left in the connection and
-// read in one go at that time, or earlier for a timer of the loop's own. Replaces the time asked for before.
+// Holding the lock: from the loop's next wait on, sound arriving before `until` (pa_rtclock time; 0 for none)
+// is left in the connection and read in one go at that time, or earlier for a timer of the loop's own; a
+// wait already deferred ends at `until` if that is earlier. Replaces the time asked for before.
 void DeferPulseReading(PulseLoop* loop, pa_usec_t until);
 
 // Holding the lock: the time asked for last (0 for none).

@@ -1,0 +1,129 @@
+// The PulseAudio backend's loop without a server: a pipe stands for the connection. Reading it is left until
+// the time asked for, and brought forward by a waiter, by an earlier time and by a drain.
+#include <gtest/gtest.h>
+
+#include <pulse/rtclock.h>
+#include <pulse/timeval.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include "pulse/pulse_loop.h"
+
+namespace {
+
+constexpr pa_usec_t kLong = 30 * PA_USEC_PER_SEC;  // far beyond any test: reaching it means "never"
+
+// A pipe watched by the loop; every readable turn takes what is there and notes when.
+struct WatchedPipe {
+    int ends[2] = {-1, -1};
+    int reads = 0;
+    pa_usec_t readAt = 0;
+    pa_io_event* watch = nullptr;
+};
+
+void OnPipeReadable(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* userdata) {
+    auto* pipe = static_cast<WatchedPipe*>(userdata);
+    char bytes[64];
+    if (read(fd, bytes, sizeof bytes) > 0) {
+        ++pipe->reads;
+        pipe->readAt = pa_rtclock_now();
+    }
+}
+
+class PulseLoopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        loop = w32::StartPulseLoop();
+        ASSERT_NE(loop, nullptr);
+        ASSERT_EQ(pipe(watched.ends), 0);
+        w32::LockPulseLoop(loop);
+        pa_mainloop_api* api = w32::PulseLoopApi(loop);
+        watched.watch = api->io_new(api, watched.ends[0], PA_IO_EVENT_INPUT, OnPipeReadable, &watched);
+        // Once drained, the loop waits on the pipe as usual: what the tests defer applies from its next wait.
+        const uint64_t ticket = w32::AskPulseDrain(loop);
+        while (!w32::PulseDrained(loop, ticket)) w32::WaitForPulseLoop(loop);
+        w32::UnlockPulseLoop(loop);
+    }
+    void TearDown() override {
+        w32::LockPulseLoop(loop);
+        w32::DeferPulseReading(loop, 0);
+        pa_mainloop_api* api = w32::PulseLoopApi(loop);
+        api->io_free(watched.watch);
+        w32::UnlockPulseLoop(loop);
+        close(watched.ends[0]);
+        close(watched.ends[1]);
+        // The loop itself lives on, as the backend's does, until the process ends.
+    }
+
+    void Write() { ASSERT_EQ(write(watched.ends[1], "x", 1), 1); }
+
+    // Holding the lock: waits (letting the loop run) until the pipe has been read `count` times, or until
+    // `limit` passes; true when it was.
+    bool WaitForReads(int count, pa_usec_t limit) {
+        const pa_usec_t end = pa_rtclock_now() + limit;
+        while (watched.reads < count && pa_rtclock_now() < end) {
+            w32::UnlockPulseLoop(loop);
+            usleep(1000);
+            w32::LockPulseLoop(loop);
+        }
+        return watched.reads >= count;
+    }
+
+    // Holding the lock, with a deferral asked for: the loop may have been waiting as usual when it was asked
+    // (such a wait ends on the next arrival), so one byte and a pause bring it into a deferred wait. Returns
+    // the reads so far.
+    int SettleIntoDeferredWait() {
+        Write();
+        w32::UnlockPulseLoop(loop);
+        usleep(100 * 1000);
+        w32::LockPulseLoop(loop);
+        return watched.reads;
+    }
+
+    bool PipeEmpty() const {
+        struct pollfd end = {watched.ends[0], POLLIN, 0};
+        return poll(&end, 1, 0) == 0;
+    }
+
+    w32::PulseLoop* loop = nullptr;
+    WatchedPipe watched;
+};
+
+TEST_F(PulseLoopTest, WhatArrivesWhileDeferredIsReadInOneTurnAtTheTimeAskedForAndNotBefore) {
+    w32::LockPulseLoop(loop);
+    const pa_usec_t until = pa_rtclock_now() + 600 * PA_USEC_PER_MSEC;
+    w32::DeferPulseReading(loop, until);
+    EXPECT_EQ(w32::PulseReadingDeferredUntil(loop), until);
+    const int before = SettleIntoDeferredWait();
+    Write();
+    Write();
+    ASSERT_TRUE(WaitForReads(before + 1, kLong));
+    EXPECT_GE(watched.readAt, until);
+    EXPECT_EQ(watched.reads, before + 1) << "what waited was taken in one turn";
+    EXPECT_TRUE(PipeEmpty());
+    w32::UnlockPulseLoop(loop);
+}
+
+TEST_F(PulseLoopTest, AnEarlierTimeOrADrainEndsADeferralAlreadyUnderWay) {
+    w32::LockPulseLoop(loop);
+    w32::DeferPulseReading(loop, pa_rtclock_now() + kLong);
+    int before = SettleIntoDeferredWait();
+    Write();
+    const pa_usec_t earlier = pa_rtclock_now() + 50 * PA_USEC_PER_MSEC;
+    w32::DeferPulseReading(loop, earlier);
+    ASSERT_TRUE(WaitForReads(before + 1, kLong / 2));
+    EXPECT_GE(watched.readAt, earlier);
+    EXPECT_TRUE(PipeEmpty());
+
+    w32::DeferPulseReading(loop, pa_rtclock_now() + kLong);
+    before = SettleIntoDeferredWait();
+    Write();
+    const uint64_t ticket = w32::AskPulseDrain(loop);
+    while (!w32::PulseDrained(loop, ticket)) w32::WaitForPulseLoop(loop);
+    EXPECT_EQ(watched.reads, before + 1);
+    EXPECT_TRUE(PipeEmpty()) << "a drain hands over everything waiting before it is done";
+    EXPECT_EQ(w32::PulseReadingDeferredUntil(loop), 0u);
+    w32::UnlockPulseLoop(loop);
+}
+
+}  // namespace
