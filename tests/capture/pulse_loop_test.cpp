@@ -18,11 +18,18 @@ struct WatchedPipe {
     int ends[2] = {-1, -1};
     int reads = 0;
     pa_usec_t readAt = 0;
+    bool hungUp = false;
     pa_io_event* watch = nullptr;
 };
 
-void OnPipeReadable(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* userdata) {
+void OnPipeReadable(pa_mainloop_api* api, pa_io_event* event, int fd, pa_io_event_flags_t flags, void* userdata) {
     auto* pipe = static_cast<WatchedPipe*>(userdata);
+    if (flags & PA_IO_EVENT_HANGUP) {  // the writing end closed, as a server's socket does when it goes
+        pipe->hungUp = true;
+        api->io_free(event);
+        pipe->watch = nullptr;
+        return;
+    }
     char bytes[64];
     if (read(fd, bytes, sizeof bytes) > 0) {
         ++pipe->reads;
@@ -48,10 +55,10 @@ protected:
         w32::LockPulseLoop(loop);
         w32::DeferPulseReading(loop, 0);
         pa_mainloop_api* api = w32::PulseLoopApi(loop);
-        api->io_free(watched.watch);
+        if (watched.watch != nullptr) api->io_free(watched.watch);
         w32::UnlockPulseLoop(loop);
         close(watched.ends[0]);
-        close(watched.ends[1]);
+        if (watched.ends[1] >= 0) close(watched.ends[1]);
         // The loop itself lives on, as the backend's does, until the process ends.
     }
 
@@ -123,6 +130,23 @@ TEST_F(PulseLoopTest, AnEarlierTimeOrADrainEndsADeferralAlreadyUnderWay) {
     EXPECT_EQ(watched.reads, before + 1);
     EXPECT_TRUE(PipeEmpty()) << "a drain hands over everything waiting before it is done";
     EXPECT_EQ(w32::PulseReadingDeferredUntil(loop), 0u);
+    w32::UnlockPulseLoop(loop);
+}
+
+// A server that goes away while reading is deferred is noticed at once, not when the deferral ends.
+TEST_F(PulseLoopTest, AHangUpEndsADeferredWait) {
+    w32::LockPulseLoop(loop);
+    w32::DeferPulseReading(loop, pa_rtclock_now() + kLong);
+    SettleIntoDeferredWait();
+    close(watched.ends[1]);
+    watched.ends[1] = -1;
+    const pa_usec_t end = pa_rtclock_now() + kLong / 2;
+    while (!watched.hungUp && pa_rtclock_now() < end) {
+        w32::UnlockPulseLoop(loop);
+        usleep(1000);
+        w32::LockPulseLoop(loop);
+    }
+    EXPECT_TRUE(watched.hungUp);
     w32::UnlockPulseLoop(loop);
 }
 

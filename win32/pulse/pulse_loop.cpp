@@ -18,6 +18,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace w32 {
 
@@ -33,6 +34,7 @@ struct PulseLoop {
     bool readLate = false;                  // the last poll ended a deferred wait (under the lock)
     uint64_t wakeups = 0;                   // polls that found something to read (under the lock)
     uint64_t drainsAsked = 0, drainsDone = 0;  // under the lock
+    std::vector<struct pollfd> watched;        // the loop thread's own, for deferred waits
 };
 
 namespace {
@@ -51,10 +53,10 @@ void TakeKicks(PulseLoop& state) {
     }
 }
 
-// Called by pa_mainloop on the loop thread, which holds the lock once. The loop's own wake-up pipe is among
-// `fds`, so while the connection is left unread a thread that needs the loop at once ends the wait through
-// `kick` instead (WaitForPulseLoop and an earlier DeferPulseReading do); anything else that calls into
-// libpulse meanwhile takes effect when the deferral ends.
+// Called by pa_mainloop on the loop thread, which holds the lock once. While the connection is left unread
+// the wait watches `fds` for hang-ups and errors only (a server that goes away is noticed at once), and a
+// thread that needs the loop at once ends it through `kick` (WaitForPulseLoop and an earlier
+// DeferPulseReading do); anything else that calls into libpulse meanwhile takes effect when it ends.
 int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* userdata) {
     auto& state = *static_cast<PulseLoop*>(userdata);
     if (state.drainsDone != state.drainsAsked) {
@@ -74,10 +76,17 @@ int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* 
         const pa_usec_t from = state.waiters > 0 ? 0 : state.readFrom.load();
         if (from <= now || (timeout >= 0 && deadline <= now)) break;
         pa_usec_t until = timeout >= 0 ? std::min(from, deadline) : from;
-        struct pollfd kick = {state.kick, POLLIN, 0};
         int wait = static_cast<int>((until - now + PA_USEC_PER_MSEC - 1) / PA_USEC_PER_MSEC);
-        if (poll(&kick, 1, wait) > 0) TakeKicks(state);
+        state.watched.assign(fds, fds + count);
+        for (struct pollfd& watched : state.watched) watched.events = 0;  // POLLHUP and POLLERR still come
+        state.watched.push_back({state.kick, POLLIN, 0});
         deferred = true;
+        if (poll(state.watched.data(), state.watched.size(), wait) > 0) {
+            if (state.watched.back().revents != 0) TakeKicks(state);
+            const bool hungUp = std::any_of(state.watched.begin(), state.watched.end() - 1,
+                                            [](const struct pollfd& watched) { return watched.revents != 0; });
+            if (hungUp) break;
+        }
     }
     state.deferring = false;
     int remaining = -1;
