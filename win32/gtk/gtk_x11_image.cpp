@@ -1,7 +1,7 @@
 // Client surfaces put straight into their window on an X server from a shared-memory image (MIT-SHM): one
 // small request a picture, nothing copied through the connection, no cairo or GDK drawing in between.
 // Leaves out servers without MIT-SHM or in another IPC namespace, visuals other than 24-bit TrueColor in
-// 32-bit words, and displays other than X11: gtk_surface.cpp paints those through cairo.
+// 32-bit words, scaled windows, and displays other than X11: gtk_surface.cpp paints those through cairo.
 #include "gtk/gtk_desktop.h"
 #include "gtk/gtk_state.h"
 
@@ -148,6 +148,7 @@ bool PutOnX11(GtkWindowEntry& entry, const PixelSurface& surface) {
     int x = 0, y = 0;
     GdkWindow* native = NativeHolder(area, &x, &y);
     if (native == nullptr || !TakesSurfaceWords(gdk_window_get_visual(native))) return false;
+    if (gdk_window_get_scale_factor(native) != 1) return false;  // cairo scales the picture up, we would not
 
     X11ScreenImage* made = entry.screenImage;
     if (made != nullptr && (made->image->width != surface.width || made->image->height != surface.height ||
