@@ -225,7 +225,7 @@ class InstallTest(unittest.TestCase):
 
     @classmethod
     def exec_arguments(cls, value):
-        """The arguments of an Exec value, read as the Desktop Entry specification says."""
+        """The arguments of an Exec value, read by the Desktop Entry rules for quoting and escapes."""
         text, args, i = cls.string_value(value), [], 0
         while i < len(text):
             if text[i] == " ":
