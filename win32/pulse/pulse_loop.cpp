@@ -53,6 +53,11 @@ void TakeKicks(PulseLoop& state) {
     }
 }
 
+// poll's timeout for a wait until `deadline`, rounded up so that it never ends early.
+int MillisecondsUntil(pa_usec_t deadline, pa_usec_t now) {
+    return deadline <= now ? 0 : static_cast<int>((deadline - now + PA_USEC_PER_MSEC - 1) / PA_USEC_PER_MSEC);
+}
+
 // Called by pa_mainloop on the loop thread, which holds the lock once. While the connection is left unread
 // the wait watches `fds` for hang-ups and errors only (a server that goes away is noticed at once), and a
 // thread that needs the loop at once ends it through `kick` (WaitForPulseLoop and an earlier
@@ -75,8 +80,7 @@ int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* 
         const pa_usec_t now = pa_rtclock_now();
         const pa_usec_t from = state.waiters > 0 ? 0 : state.readFrom.load();
         if (from <= now || (timeout >= 0 && deadline <= now)) break;
-        pa_usec_t until = timeout >= 0 ? std::min(from, deadline) : from;
-        int wait = static_cast<int>((until - now + PA_USEC_PER_MSEC - 1) / PA_USEC_PER_MSEC);
+        const int wait = MillisecondsUntil(timeout >= 0 ? std::min(from, deadline) : from, now);
         state.watched.assign(fds, fds + count);
         for (struct pollfd& watched : state.watched) watched.events = 0;  // POLLHUP and POLLERR still come
         state.watched.push_back({state.kick, POLLIN, 0});
@@ -89,11 +93,7 @@ int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* 
         }
     }
     state.deferring = false;
-    int remaining = -1;
-    if (timeout >= 0) {
-        const pa_usec_t now = pa_rtclock_now();
-        remaining = deadline <= now ? 0 : static_cast<int>((deadline - now + PA_USEC_PER_MSEC - 1) / PA_USEC_PER_MSEC);
-    }
+    const int remaining = timeout < 0 ? -1 : MillisecondsUntil(deadline, pa_rtclock_now());
     int result = poll(fds, count, remaining);
     state.lock.lock();
     state.readLate = deferred;

@@ -203,11 +203,11 @@ void DeferUntilBufferCanFill(const PulseCaptureStream& device) {
 // The piece just read filled the device's last buffer: the program is about to start it (or the next device)
 // on another buffer like it, which the rest of this piece will open (see Start).
 void ExpectNextStart(const PulseCaptureStream& device) {
-    const PulseRecording* recording = device.recording;
+    PulseRecording* recording = device.recording;
     const pa_usec_t rest = pa_bytes_to_usec(recording->leftover.size(), &recording->sampleFormat);
     if (recording->latestReadLate || device.bufferUsec <= rest + kDeferMargin) return;
     DeferPulseReading(Pulse().loop, recording->latestRead + device.bufferUsec - rest - kDeferMargin);
-    device.recording->startExpected = true;
+    recording->startExpected = true;
 }
 
 bool Drained(void* ticket) { return PulseDrained(Pulse().loop, *static_cast<uint64_t*>(ticket)); }
