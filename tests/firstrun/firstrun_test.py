@@ -184,6 +184,13 @@ class DemoTest(unittest.TestCase):
         self.assertFalse(os.path.exists(run.gif))
 
 
+ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
+METAINFO = "share/metainfo/io.github.pelomi.pelomi.metainfo.xml"
+INSTALLED = sorted(["bin/pelomi", "share/applications/pelomi.desktop", "share/doc/pelomi/changelog.gz", "share/doc/pelomi/copyright", METAINFO,
+                    "share/pelomi/default.bmp"] +
+                   ["share/icons/hicolor/%dx%d/apps/pelomi.png" % (size, size) for size in ICON_SIZES])
+
+
 class InstallTest(unittest.TestCase):
     def setUp(self):
         if not BUILD:
@@ -196,11 +203,12 @@ class InstallTest(unittest.TestCase):
         env.pop("DESTDIR", None)
         if destdir:
             env["DESTDIR"] = destdir
-        done = subprocess.run([CMAKE, "--install", BUILD, "--prefix", prefix], env=env, capture_output=True,
-                              text=True)
+        done = subprocess.run([CMAKE, "--install", BUILD, "--prefix", prefix, "--strip"], env=env,
+                              capture_output=True, text=True)
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
 
-    def entry(self, path):
+    @staticmethod
+    def entry(path):
         """The [Desktop Entry] keys of a .desktop file."""
         keys = {}
         with open(path, encoding="utf-8") as f:
@@ -265,14 +273,11 @@ class InstallTest(unittest.TestCase):
     def test_program_sheet_menu_entry_and_icons_land_where_a_desktop_finds_them(self):
         prefix = os.path.join(self.dir, "prefix")
         self.install(prefix)
-        self.assertEqual(self.installed_files(prefix), [
-            "bin/pelomi",
-            "share/applications/pelomi.desktop",
-            "share/icons/hicolor/16x16/apps/pelomi.png",
-            "share/icons/hicolor/32x32/apps/pelomi.png",
-            "share/pelomi/default.bmp",
-        ])
-        self.assertTrue(os.access(os.path.join(prefix, "bin", "pelomi"), os.X_OK))
+        self.assertEqual(self.installed_files(prefix), INSTALLED)
+        program = os.path.join(prefix, "bin", "pelomi")
+        self.assertTrue(os.access(program, os.X_OK))
+        self.assertNotIn(".symtab", subprocess.run(["readelf", "-S", "-W", program], capture_output=True,
+                                                   text=True).stdout, "the installed program is not stripped")
         with open(os.path.join(prefix, "share", "pelomi", "default.bmp"), "rb") as f, \
                 open(SAMPLE_SHEET, "rb") as g:
             self.assertTrue(f.read() == g.read(), "the installed sheet is not the sample sheet")
@@ -281,43 +286,92 @@ class InstallTest(unittest.TestCase):
         # The program reads default.bmp from its working directory.
         self.assertEqual(entry["Icon"], "pelomi")
         self.assertEqual(entry["Terminal"], "false")
+        if shutil.which("appstreamcli"):
+            done = subprocess.run(["appstreamcli", "validate", "--no-net", os.path.join(prefix, METAINFO)],
+                                  capture_output=True, text=True)
+            self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
 
-        # The theme's icons are the program's own icons, pixel for pixel.
+        # The theme's icons are one drawing at every size: the small ones the program's own icons, pixel for pixel.
         icons = os.path.join(SOURCE, "app", "icons", "pelomi.ico")
-        for index, size in ((0, 32), (1, 16)):
+        for size in ICON_SIZES:
             png = os.path.join(prefix, "share", "icons", "hicolor", "%dx%d" % (size, size), "apps", "pelomi.png")
             shape = subprocess.run(["identify", "-format", "%m %wx%h", png], capture_output=True, text=True)
             self.assertEqual(shape.stdout, "PNG %dx%d" % (size, size))
+        for index, size in ((0, 32), (1, 16)):
+            png = os.path.join(prefix, "share", "icons", "hicolor", "%dx%d" % (size, size), "apps", "pelomi.png")
             compared = subprocess.run(["compare", "-metric", "AE", "%s[%d]" % (icons, index), png, "null:"],
                                       capture_output=True, text=True)
             self.assertEqual(compared.stderr.strip(), "0", "pixels differ from the .ico's %dx%d image" % (size, size))
 
-    def test_staged_install_names_the_final_paths_and_the_manifest_undoes_it(self):
+    def test_staged_install_names_the_final_paths_and_uninstall_leaves_nothing(self):
         stage = os.path.join(self.dir, "stage")
         self.install("/opt/pelomi", destdir=stage)
         entry = self.entry(os.path.join(stage, "opt", "pelomi", "share", "applications", "pelomi.desktop"))
         self.assertEqual(shlex.split(entry["Exec"]), ["/opt/pelomi/bin/pelomi"])
         self.assertEqual(entry["Path"], "/opt/pelomi/share/pelomi")
 
-        # Uninstalling as the README says: remove what the manifest lists.
+        # Uninstalling as the README says; the folders the program shares with others stay.
         prefix = os.path.join(self.dir, "prefix with space")
+        os.makedirs(os.path.join(prefix, "bin"))
         self.install(prefix)
-        with open(os.path.join(BUILD, "install_manifest.txt")) as f:
-            listed = f.read().split("\n")
-        installed = [os.path.join(prefix, p) for p in self.installed_files(prefix)]
-        self.assertEqual(sorted(p for p in listed if p), installed)
         entry = self.entry(os.path.join(prefix, "share", "applications", "pelomi.desktop"))
         self.assertEqual(shlex.split(entry["Exec"]), [os.path.join(prefix, "bin", "pelomi")])
-        subprocess.run("xargs -d '\\n' rm -f < %s" % shlex.quote(os.path.join(BUILD, "install_manifest.txt")),
-                       shell=True, check=True)
+        subprocess.run([CMAKE, "--build", BUILD, "--target", "uninstall"], check=True, capture_output=True)
         self.assertEqual(self.installed_files(prefix), [])
-
+        left = sorted(os.path.relpath(d, prefix) for d, _, _ in os.walk(prefix))
+        self.assertFalse([d for d in left if "pelomi" in d], left)
+        self.assertIn("bin", left)
 
     def test_menu_entry_names_a_prefix_with_quotes_dollars_and_percents_exactly(self):
         # (CMake itself cannot install under a name with a backslash.)
         prefix = os.path.join(self.dir, 'odd "q" `b` $HOME %f 100%')
         self.install(prefix)
         self.valid_entry(prefix)
+
+
+class PackageTest(unittest.TestCase):
+    """The Debian package, built from this build tree as the README says."""
+
+    def test_debian_package_holds_the_install_with_computed_dependencies(self):
+        if not BUILD:
+            self.skipTest("no build tree (set PELOMI_BUILD_DIR)")
+        missing = [tool for tool in ("dpkg-deb", "dpkg-shlibdeps", "readelf") if not shutil.which(tool)]
+        if missing:
+            self.skipTest("missing: " + " ".join(missing))
+        out = tempfile.mkdtemp(prefix="pelomi-package.")
+        self.addCleanup(shutil.rmtree, out, True)
+        cpack = os.path.join(os.path.dirname(CMAKE), "cpack")
+        done = subprocess.run([cpack, "-G", "DEB", "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-B", out],
+                              capture_output=True, text=True)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True).stdout.strip()
+        deb = os.path.join(out, "pelomi_2.0_%s.deb" % arch)
+        self.assertTrue(os.path.exists(deb), os.listdir(out))
+
+        fields = {}
+        for line in subprocess.run(["dpkg-deb", "-f", deb], capture_output=True, text=True).stdout.splitlines():
+            if ":" in line and not line.startswith(" "):
+                key, value = line.split(":", 1)
+                fields[key] = value.strip()
+        self.assertEqual({k: fields.get(k) for k in ("Package", "Version", "Architecture", "Section")},
+                         {"Package": "pelomi", "Version": "2.0", "Architecture": arch, "Section": "sound"})
+        depends = [d.split()[0] for d in fields.get("Depends", "").split(",")]
+        for library in ("libc6", "libgtk-3-0", "libpulse0", "libgdk-pixbuf-2.0-0"):
+            self.assertIn(library, depends)
+
+        listing = subprocess.run(["dpkg-deb", "-c", deb], capture_output=True, text=True).stdout.splitlines()
+        files = sorted(line.split()[-1][len("./usr/"):] for line in listing if not line.startswith("d"))
+        self.assertEqual(files, INSTALLED)
+        root = os.path.join(out, "root")
+        subprocess.run(["dpkg-deb", "-x", deb, root], check=True)
+        entry = InstallTest.entry(os.path.join(root, "usr", "share", "applications", "pelomi.desktop"))
+        self.assertEqual((shlex.split(entry["Exec"]), entry["Path"]), (["/usr/bin/pelomi"], "/usr/share/pelomi"))
+        self.assertNotIn(".symtab", subprocess.run(["readelf", "-S", "-W", os.path.join(root, "usr", "bin", "pelomi")],
+                                                   capture_output=True, text=True).stdout)
+        if shutil.which("lintian"):
+            report = subprocess.run(["lintian", "--tag-display-limit", "0", deb], capture_output=True, text=True)
+            errors = [line for line in report.stdout.splitlines() if line.startswith("E:")]
+            self.assertEqual(errors, [], report.stdout + report.stderr)
 
 
 class RunScriptTest(unittest.TestCase):

@@ -1,4 +1,4 @@
-// The icon files are generated: scripts/make-icons writes the committed .ico files byte for byte, and the
+// The icon files are generated: scripts/make-icons writes the committed .ico and .png files byte for byte, and the
 // compiled resources carry exactly the images of those files.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -32,7 +32,8 @@ TEST(MakeIcons, ScriptReproducesTheCommittedFiles) {
     ASSERT_NE(mkdtemp(dir), nullptr);
     std::string command = "python3 '" PELOMI_SOURCE_DIR "/scripts/make-icons' '" + std::string(dir) + "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    for (const char* name : {"pelomi.ico", "pelomi_small.ico"}) {
+    for (const char* name : {"pelomi.ico", "pelomi_small.ico", "pelomi_16.png", "pelomi_24.png", "pelomi_32.png",
+                             "pelomi_48.png", "pelomi_64.png", "pelomi_128.png", "pelomi_256.png"}) {
         SCOPED_TRACE(name);
         std::vector<uint8_t> committed = ReadFile(kIconDir + name);
         ASSERT_FALSE(committed.empty());
