@@ -9,6 +9,7 @@
 #include "res_builder.h"
 #include "resource.h"
 #include "resources/accelerator_table.h"
+#include "user/input_delivery.h"
 
 namespace {
 
@@ -149,8 +150,9 @@ TEST(AcceleratorMenu, CommandInTheWindowMenuIsAnnouncedLikeOpeningThatMenu) {
     DestroyWindow(window);
 }
 
-// A table of virtual-key entries: Ctrl+O, Shift+F4, Alt+Enter, plain Escape, and a case-sensitive 'a'.
-TEST(VirtualKeyAccelerators, MatchKeyAndExactModifierState) {
+// A table of virtual-key entries: Ctrl+O, Shift+F4, Alt+Enter, plain Escape, and a case-sensitive 'a', fed
+// key events as the display backend delivers them: Shift and Ctrl come from the one keyboard state.
+TEST(VirtualKeyAccelerators, MatchKeyAndExactModifierStateOfDeliveredKeys) {
     const uint16_t entries[][4] = {
         {FVIRTKEY | FCONTROL, 'O', 201, 0}, {FVIRTKEY | FSHIFT, VK_F4, 202, 0}, {FVIRTKEY | FALT, VK_RETURN, 203, 0},
         {FVIRTKEY, VK_ESCAPE, 204, 0},      {0, 'a', 205, 0},                   {0x80, 'A', 206, 0},
@@ -170,42 +172,52 @@ TEST(VirtualKeyAccelerators, MatchKeyAndExactModifierState) {
     ASSERT_NE(table, nullptr);
     HWND window = CreateRecordingWindow(false);
 
+    constexpr unsigned shift = w32::kShiftHeld, control = w32::kControlHeld, alt = w32::kAltHeld;
     struct Case {
         const char* what;
-        UINT message;
-        WPARAM key;
-        bool shift, control, alt;
-        WORD command;  // 0: no match
+        UINT key;
+        char32_t typed;    // what the key types with these modifiers
+        unsigned modifiers;
+        UINT translated;   // the message given to TranslateAcceleratorA: the key's own, or its character's
+        WORD command;      // 0: no match
     };
     const Case cases[] = {
-        {"Ctrl+O", WM_KEYDOWN, 'O', false, true, false, 201},
-        {"O alone", WM_KEYDOWN, 'O', false, false, false, 0},
-        {"Ctrl+Shift+O has a modifier too many", WM_KEYDOWN, 'O', true, true, false, 0},
-        {"Ctrl+Alt+O", WM_SYSKEYDOWN, 'O', false, true, true, 0},
-        {"Shift+F4", WM_KEYDOWN, VK_F4, true, false, false, 202},
-        {"F4 alone", WM_KEYDOWN, VK_F4, false, false, false, 0},
-        {"Alt+Enter", WM_SYSKEYDOWN, VK_RETURN, false, false, true, 203},
-        {"Enter without Alt", WM_KEYDOWN, VK_RETURN, false, false, false, 0},
-        {"Escape", WM_KEYDOWN, VK_ESCAPE, false, false, false, 204},
-        {"Escape as a character is not the key", WM_CHAR, VK_ESCAPE, false, false, false, 0},
-        {"'a' typed", WM_CHAR, 'a', false, false, false, 205},
-        {"'a' typed with Shift held still matches the character", WM_CHAR, 'a', true, false, false, 205},
-        {"'A' typed: the last entry", WM_CHAR, 'A', true, false, false, 206},
-        {"the key of 'A' is no character", WM_KEYDOWN, 'A', false, false, false, 0},
+        {"Ctrl+O", 'O', 0x0F, control, WM_KEYDOWN, 201},
+        {"O alone", 'O', 'o', 0, WM_KEYDOWN, 0},
+        {"Ctrl+Shift+O has a modifier too many", 'O', 0x0F, control | shift, WM_KEYDOWN, 0},
+        {"Ctrl+Alt+O", 'O', 0, control | alt, WM_KEYDOWN, 0},
+        {"Shift+F4", VK_F4, 0, shift, WM_KEYDOWN, 202},
+        {"F4 alone", VK_F4, 0, 0, WM_KEYDOWN, 0},
+        {"Alt+Enter", VK_RETURN, '\r', alt, WM_SYSKEYDOWN, 203},
+        {"Enter without Alt", VK_RETURN, '\r', 0, WM_KEYDOWN, 0},
+        {"Escape", VK_ESCAPE, 0x1B, 0, WM_KEYDOWN, 204},
+        {"Escape as a character is not the key", VK_ESCAPE, 0x1B, 0, WM_CHAR, 0},
+        {"'a' typed", 'A', 'a', 0, WM_CHAR, 205},
+        {"'a' typed with Shift held (Caps Lock) still matches the character", 'A', 'a', shift, WM_CHAR, 205},
+        {"'A' typed: the last entry", 'A', 'A', shift, WM_CHAR, 206},
+        {"the key of 'A' is no character", 'A', 'a', 0, WM_KEYDOWN, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        w32::SetAcceleratorModifiers(c.shift, c.control);
+        ASSERT_TRUE(w32::DeliverKey(window, true, c.key, c.typed, c.modifiers));
+        MSG msg;
+        ASSERT_TRUE(PeekMessageA(&msg, window, 0, 0, PM_REMOVE));
+        if (c.translated == WM_CHAR) {
+            TranslateMessage(&msg);
+            ASSERT_TRUE(PeekMessageA(&msg, window, WM_CHAR, WM_SYSCHAR, PM_REMOVE));
+        }
+        ASSERT_EQ(msg.message, c.translated);
         sent.clear();
-        MSG msg = {window, c.message, c.key, c.alt ? kAlt | 1 : 1, 0, {0, 0}};
         EXPECT_EQ(TranslateAcceleratorA(window, table, &msg) != 0, c.command != 0);
         if (c.command != 0) {
             EXPECT_EQ(sent, (std::vector<Sent>{{WM_COMMAND, MAKEWPARAM(c.command, 1), 0}}));
         } else {
             EXPECT_TRUE(sent.empty());
         }
+        w32::DeliverKey(window, false, c.key, 0, 0);  // every key and modifier up again
+        while (PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) {
+        }
     }
-    w32::SetAcceleratorModifiers(false, false);
     DestroyWindow(window);
 }
 

@@ -25,11 +25,6 @@ struct AcceleratorTableObject : HandleObject {
 // an empty, truncated or unterminated table.
 bool ParseAcceleratorTable(const uint8_t* data, size_t size, std::vector<ACCEL>* entries);
 
-// Whether Shift and Ctrl are down, as Windows' key state has it when the key message is translated. The
-// display backend sets it with every key event it delivers; Alt comes from the message itself (lParam
-// bit 29, the context code).
-void SetAcceleratorModifiers(bool shiftDown, bool controlDown);
-
 }  // namespace w32
 
 #endif

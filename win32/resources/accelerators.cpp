@@ -2,7 +2,6 @@
 // Leaves out WM_SYSCOMMAND for window-menu accelerators and the minimized-window and capture exceptions.
 #include <windows.h>
 
-#include <atomic>
 #include <memory>
 
 #include "base/handle_table.h"
@@ -15,21 +14,21 @@ namespace {
 
 constexpr LPARAM kAltContext = LPARAM{1} << 29;  // key messages' context code: Alt was down
 
-std::atomic<bool> shiftDown{false};
-std::atomic<bool> controlDown{false};
-
 bool IsKeyMessage(UINT message) { return message == WM_KEYDOWN || message == WM_SYSKEYDOWN; }
 bool IsCharMessage(UINT message) { return message == WM_CHAR || message == WM_SYSCHAR; }
 
 // Windows' matching: virtual-key entries against key-down messages with the exact modifier state;
 // character entries against WM_SYSCHAR (Alt held) when they carry FALT, WM_CHAR otherwise, case-sensitively.
-// Shift and Ctrl do not apply to character entries (the character already reflects them).
+// Shift and Ctrl do not apply to character entries (the character already reflects them). Shift and Ctrl
+// are read from the key state (GetKeyState), Alt from the message's context code, as Windows does.
 bool Matches(const ACCEL& entry, const MSG& msg) {
     bool alt = (msg.lParam & kAltContext) != 0;
     if (entry.fVirt & FVIRTKEY) {
         if (!IsKeyMessage(msg.message) || entry.key != static_cast<WORD>(msg.wParam)) return false;
-        return ((entry.fVirt & FSHIFT) != 0) == shiftDown.load() &&
-               ((entry.fVirt & FCONTROL) != 0) == controlDown.load() && ((entry.fVirt & FALT) != 0) == alt;
+        const bool shift = GetKeyState(VK_SHIFT) < 0;
+        const bool control = GetKeyState(VK_CONTROL) < 0;
+        return ((entry.fVirt & FSHIFT) != 0) == shift && ((entry.fVirt & FCONTROL) != 0) == control &&
+               ((entry.fVirt & FALT) != 0) == alt;
     }
     if (!IsCharMessage(msg.message) || entry.key != static_cast<WORD>(msg.wParam)) return false;
     if (entry.fVirt & FALT) return msg.message == WM_SYSCHAR && alt;
@@ -76,11 +75,6 @@ bool ParseAcceleratorTable(const uint8_t* data, size_t size, std::vector<ACCEL>*
     }
     *entries = std::move(parsed);
     return true;
-}
-
-void SetAcceleratorModifiers(bool shift, bool control) {
-    shiftDown = shift;
-    controlDown = control;
 }
 
 }  // namespace w32
