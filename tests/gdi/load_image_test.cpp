@@ -1,5 +1,7 @@
-// LoadImageA on BMP files: the conformance suite against its reference renderings, other formats under a
-// BMP name, header limits, missing files, relative names. Leaves out resources, icons and cursors beyond failing.
+// LoadImageA on BMP files: our own conformance set (written by scripts/make-bmp-set with the pixels each file
+// must give, or marked to be refused), large sheets, missing files, relative names, forms other than a bitmap
+// file; and the public bmpsuite against its reference renderings when it is present (never required).
+// Leaves out resources, icons and cursors beyond failing.
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <iterator>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -19,27 +20,22 @@
 
 namespace {
 
-const std::string kSuite = std::string(PELOMI_SHARED_DIR) + "/bmpsuite/";
+const std::string kOwnSet = PELOMI_BMP_SET_DIR "/";
+const std::string kSuite = PELOMI_BMPSUITE_DIR "/";
 
-struct SuiteEntry {
-    std::string file;      // relative to the suite, e.g. good/pal1.bmp
-    std::string category;  // good, questionable or bad
-    std::string reference; // file in reference/, or "-"
-};
-
-std::vector<SuiteEntry> ReadManifest() {
-    std::vector<SuiteEntry> entries;
-    std::ifstream manifest(kSuite + "manifest.tsv");
+// Lines of a tab-separated manifest after its column names, split into fields.
+std::vector<std::vector<std::string>> ReadManifest(const std::string& path) {
+    std::vector<std::vector<std::string>> rows;
+    std::ifstream manifest(path);
     std::string line;
-    std::getline(manifest, line);  // column names
+    std::getline(manifest, line);
     while (std::getline(manifest, line)) {
-        std::istringstream fields(line);
-        SuiteEntry entry;
-        if (std::getline(fields, entry.file, '\t') && std::getline(fields, entry.category, '\t') &&
-            std::getline(fields, entry.reference, '\t'))
-            entries.push_back(entry);
+        std::vector<std::string> fields;
+        std::istringstream split(line);
+        for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
+        rows.push_back(fields);
     }
-    return entries;
+    return rows;
 }
 
 struct Picture {
@@ -48,6 +44,23 @@ struct Picture {
     std::vector<uint32_t> colour;  // 0x00RRGGBB, top row first
     std::vector<uint8_t> alpha;
 };
+
+// The set's expected pixels: binary PPM, top row first, as the generator writes it.
+bool ReadPpm(const std::string& path, Picture* picture) {
+    std::ifstream file(path, std::ios::binary);
+    std::string magic;
+    int maximum = 0;
+    file >> magic >> picture->width >> picture->height >> maximum;
+    file.get();
+    if (magic != "P6" || maximum != 255 || picture->width <= 0 || picture->height <= 0) return false;
+    for (int i = 0; i < picture->width * picture->height; ++i) {
+        unsigned char rgb[3];
+        if (!file.read(reinterpret_cast<char*>(rgb), 3)) return false;
+        picture->colour.push_back((uint32_t{rgb[0]} << 16) | (uint32_t{rgb[1]} << 8) | rgb[2]);
+        picture->alpha.push_back(255);
+    }
+    return true;
+}
 
 // Reference renderings are PNG (one JPEG); only the test decodes them, with gdk-pixbuf's own loaders.
 bool ReadReference(const std::string& path, Picture* picture) {
@@ -77,6 +90,10 @@ HBITMAP Load(const std::string& path) {
 // since a loader that drops alpha shows whatever colour the file stored there.
 int CountMismatches(const Picture& reference, const std::vector<uint32_t>& loaded, int tolerance,
                     std::string* first) {
+    if (loaded.size() != reference.colour.size()) {
+        *first = "sizes differ";
+        return -1;
+    }
     int mismatches = 0;
     for (size_t i = 0; i < loaded.size(); ++i) {
         if (reference.alpha[i] == 0) continue;
@@ -97,28 +114,95 @@ int CountMismatches(const Picture& reference, const std::vector<uint32_t>& loade
     return mismatches;
 }
 
+// Checks what every loaded bitmap must be: a 32-bit display-compatible bitmap, not a DIB section.
+std::vector<uint32_t> ReadLoaded(HBITMAP bitmap, Picture* size) {
+    BITMAP record;
+    EXPECT_EQ(GetObjectA(bitmap, sizeof record, &record), static_cast<int>(sizeof record));
+    EXPECT_EQ(record.bmBitsPixel, 32);
+    EXPECT_EQ(record.bmBits, nullptr);
+    size->width = record.bmWidth;
+    size->height = record.bmHeight;
+    return gditest::ReadBitmap(bitmap);
+}
+
+std::string TestName(const std::string& file) {
+    std::string name;
+    for (char c : file) name += isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
+}
+
+// ---- Our own set: one case per manifest line --------------------------------------------------------------
+
+struct OwnCase {
+    std::string name;
+    bool loads = false;
+    std::string what;
+};
+
+std::vector<OwnCase> OwnCases() {
+    std::vector<OwnCase> cases;
+    for (const auto& fields : ReadManifest(kOwnSet + "manifest.tsv"))
+        if (fields.size() == 3) cases.push_back({fields[0], fields[1] == "load", fields[2]});
+    return cases;
+}
+
+class OwnBmpSet : public gditest::HandleLeakCheck, public ::testing::WithParamInterface<OwnCase> {};
+
+TEST_P(OwnBmpSet, GivesItsPixelsOrIsRefused) {
+    const OwnCase& entry = GetParam();
+    HBITMAP bitmap = Load(kOwnSet + entry.name + ".bmp");
+    if (!entry.loads) {
+        EXPECT_EQ(bitmap, nullptr) << entry.what;
+        if (bitmap) DeleteObject(bitmap);
+        return;
+    }
+    ASSERT_NE(bitmap, nullptr) << entry.what;
+    Picture want, got;
+    ASSERT_TRUE(ReadPpm(kOwnSet + entry.name + ".ppm", &want));
+    std::vector<uint32_t> pixels = ReadLoaded(bitmap, &got);
+    EXPECT_EQ(got.width, want.width);
+    EXPECT_EQ(got.height, want.height);
+    std::string first;
+    EXPECT_EQ(CountMismatches(want, pixels, 0, &first), 0) << entry.what << ": " << first;
+    EXPECT_TRUE(DeleteObject(bitmap));
+}
+
+INSTANTIATE_TEST_SUITE_P(Manifest, OwnBmpSet, ::testing::ValuesIn(OwnCases()),
+                         [](const ::testing::TestParamInfo<OwnCase>& info) { return TestName(info.param.name); });
+
+// ---- bmpsuite, when it is there ---------------------------------------------------------------------------
+
+struct SuiteEntry {
+    std::string file;      // relative to the suite, e.g. good/pal1.bmp; empty when the suite is absent
+    std::string category;  // good, questionable or bad
+    std::string reference; // file in reference/, or "-"
+};
+
+std::vector<SuiteEntry> SuiteEntries() {
+    std::vector<SuiteEntry> entries;
+    for (const auto& fields : ReadManifest(kSuite + "manifest.tsv"))
+        if (fields.size() >= 3) entries.push_back({fields[0], fields[1], fields[2]});
+    if (entries.empty()) entries.push_back({});  // one case that says the suite was not found
+    return entries;
+}
+
 class BmpSuite : public gditest::HandleLeakCheck, public ::testing::WithParamInterface<SuiteEntry> {};
 
 TEST_P(BmpSuite, LoadsAsItsCategoryAllows) {
     const SuiteEntry& entry = GetParam();
+    if (entry.file.empty()) GTEST_SKIP() << "no bmpsuite at " << kSuite << " (optional)";
     HBITMAP bitmap = Load(kSuite + entry.file);
     if (entry.category == "good") {
         ASSERT_NE(bitmap, nullptr) << "a good file must load";
     }
     if (!bitmap) return;
-
-    BITMAP record;
-    ASSERT_EQ(GetObjectA(bitmap, sizeof record, &record), static_cast<int>(sizeof record));
-    EXPECT_EQ(record.bmBitsPixel, 32);
-    EXPECT_EQ(record.bmBits, nullptr);
-    std::vector<uint32_t> pixels = gditest::ReadBitmap(bitmap);
-    ASSERT_EQ(pixels.size(), static_cast<size_t>(record.bmWidth) * record.bmHeight);
-
+    Picture got;
+    std::vector<uint32_t> pixels = ReadLoaded(bitmap, &got);
     if (entry.category == "good") {
         Picture reference;
         ASSERT_TRUE(ReadReference(kSuite + "reference/" + entry.reference, &reference));
-        ASSERT_EQ(record.bmWidth, reference.width);
-        ASSERT_EQ(record.bmHeight, reference.height);
+        ASSERT_EQ(got.width, reference.width);
+        ASSERT_EQ(got.height, reference.height);
         // 5- and 6-bit channels are widened with differing rounding.
         const int tolerance = entry.file.find("rgb16") != std::string::npos ? 2 : 0;
         std::string first;
@@ -127,16 +211,14 @@ TEST_P(BmpSuite, LoadsAsItsCategoryAllows) {
     EXPECT_TRUE(DeleteObject(bitmap));
 }
 
-std::string EntryName(const ::testing::TestParamInfo<SuiteEntry>& info) {
-    std::string name;
-    for (char c : info.param.file) name += isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Manifest, BmpSuite, ::testing::ValuesIn(ReadManifest()), EntryName);
+INSTANTIATE_TEST_SUITE_P(Manifest, BmpSuite, ::testing::ValuesIn(SuiteEntries()),
+                         [](const ::testing::TestParamInfo<SuiteEntry>& info) {
+                             return info.param.file.empty() ? std::string("absent") : TestName(info.param.file);
+                         });
 
 // Windows shows a BMP's colours and ignores its alpha (or the unused byte of a 32-bit BI_RGB file).
 TEST(BmpAlpha, IsDroppedAndEveryColourKept) {
+    if (!std::filesystem::exists(kSuite + "manifest.tsv")) GTEST_SKIP() << "no bmpsuite at " << kSuite;
     const std::pair<const char*, const char*> files[] = {
         {"questionable/rgba32-1.bmp", "rgba32.png"},
         {"questionable/rgba32h56.bmp", "rgba32.png"},
@@ -153,6 +235,8 @@ TEST(BmpAlpha, IsDroppedAndEveryColourKept) {
         DeleteObject(bitmap);
     }
 }
+
+// ---- Files made here --------------------------------------------------------------------------------------
 
 // Files written by the tests below live in a fresh folder that is removed afterwards.
 class BmpFiles : public gditest::HandleLeakCheck {
@@ -176,112 +260,63 @@ class BmpFiles : public gditest::HandleLeakCheck {
     std::string dir_;
 };
 
-std::vector<unsigned char> ReadBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), {});
-}
-
 void PutU32(std::vector<unsigned char>* bytes, size_t at, uint32_t value) {
     for (size_t i = 0; i < 4; ++i) bytes->at(at + i) = static_cast<unsigned char>(value >> (8 * i));
 }
 
-// A 24-bit BI_RGB file with a 40-byte header whose pixel (x, y) from the top-left is colour(x, y).
-std::vector<unsigned char> Bmp24(int32_t width, int32_t height, uint32_t (*colour)(int, int)) {
-    const int rows = height < 0 ? -height : height;
-    const size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
-    std::vector<unsigned char> bytes(54 + stride * rows);
+// An 8-bit sheet, BI_RGB or RLE8 (runs and end-of-line only, as paint programs write it), whose pixel (x, y)
+// from the top-left is grey level index(x, y).
+std::vector<unsigned char> Sheet8(int width, int height, bool rle, unsigned char (*index)(int, int)) {
+    std::vector<unsigned char> bytes(54 + 1024);
+    for (int i = 0; i < 256; ++i)
+        for (int channel = 0; channel < 3; ++channel) bytes[54 + i * 4 + channel] = static_cast<unsigned char>(i);
+    for (int y = height - 1; y >= 0; --y) {
+        if (!rle) {
+            for (int x = 0; x < width; ++x) bytes.push_back(index(x, y));
+            bytes.resize(bytes.size() + (-width & 3));
+            continue;
+        }
+        for (int x = 0; x < width;) {
+            int run = 1;
+            while (run < 255 && x + run < width && index(x + run, y) == index(x, y)) ++run;
+            bytes.push_back(static_cast<unsigned char>(run));
+            bytes.push_back(index(x, y));
+            x += run;
+        }
+        bytes.insert(bytes.end(), {0, 0});
+    }
+    if (rle) bytes.insert(bytes.end(), {0, 1});
     bytes[0] = 'B';
     bytes[1] = 'M';
     PutU32(&bytes, 2, static_cast<uint32_t>(bytes.size()));
-    PutU32(&bytes, 10, 54);
+    PutU32(&bytes, 10, 54 + 1024);
     PutU32(&bytes, 14, 40);
     PutU32(&bytes, 18, static_cast<uint32_t>(width));
     PutU32(&bytes, 22, static_cast<uint32_t>(height));
-    PutU32(&bytes, 26, 1 | (24 << 16));  // planes, bits per pixel
-    for (int row = 0; row < rows; ++row) {
-        const int y = height > 0 ? rows - 1 - row : row;  // file rows run bottom-up for positive heights
-        for (int x = 0; x < width; ++x) {
-            const uint32_t pixel = colour(x, y);
-            unsigned char* out = &bytes[54 + row * stride + x * 3];
-            out[0] = pixel & 0xFF;
-            out[1] = (pixel >> 8) & 0xFF;
-            out[2] = (pixel >> 16) & 0xFF;
-        }
-    }
+    PutU32(&bytes, 26, 1 | (8 << 16));
+    PutU32(&bytes, 30, rle ? 1 : 0);
     return bytes;
 }
 
-uint32_t Gradient(int x, int y) {
-    return (static_cast<uint32_t>(x * 40) << 16) | (static_cast<uint32_t>(y * 90) << 8) | 0x33;
-}
+unsigned char Tiles(int x, int y) { return static_cast<unsigned char>((x / 512 + y / 512) * 40 + (x % 7 == 0)); }
 
-TEST_F(BmpFiles, PicturesComeOutUprightWhicheverWayTheFileStoresRows) {
-    for (int32_t height : {2, -2}) {
-        HBITMAP bitmap = Load(Write("picture.bmp", Bmp24(3, height, Gradient)));
-        ASSERT_NE(bitmap, nullptr) << height;
-        std::vector<uint32_t> pixels = gditest::ReadBitmap(bitmap);
-        EXPECT_EQ(pixels, (std::vector<uint32_t>{Gradient(0, 0), Gradient(1, 0), Gradient(2, 0), Gradient(0, 1),
-                                                 Gradient(1, 1), Gradient(2, 1)}))
-            << height;
+// 512-pixel cells, five to a row and twenty rows: as large as sheets come, and it must load whole.
+TEST_F(BmpFiles, LargeSheetsLoadWhole) {
+    for (bool rle : {false, true}) {
+        HBITMAP bitmap = Load(Write("sheet.bmp", Sheet8(2560, 10240, rle, Tiles)));
+        ASSERT_NE(bitmap, nullptr) << rle;
+        Picture size;
+        const std::vector<uint32_t> pixels = ReadLoaded(bitmap, &size);
+        ASSERT_EQ(size.width, 2560);
+        ASSERT_EQ(size.height, 10240);
+        for (int y : {0, 511, 512, 5000, 10239}) {
+            for (int x : {0, 1, 7, 2559}) {
+                const uint32_t grey = Tiles(x, y);
+                EXPECT_EQ(pixels[static_cast<size_t>(y) * 2560 + x], grey * 0x010101u) << x << "," << y << " " << rle;
+            }
+        }
         DeleteObject(bitmap);
     }
-}
-
-TEST_F(BmpFiles, HeadersAreCheckedBeforeDecoding) {
-    struct Case {
-        const char* what;
-        std::vector<unsigned char> bytes;
-        bool loads;
-    };
-    auto patched = [](std::vector<unsigned char> bytes, size_t at, uint32_t value) {
-        PutU32(&bytes, at, value);
-        return bytes;
-    };
-    auto truncated = [](std::vector<unsigned char> bytes, size_t size) {
-        bytes.resize(size);
-        return bytes;
-    };
-    const std::vector<unsigned char> small = Bmp24(4, 3, Gradient);
-    const Case cases[] = {
-        {"OS/2 2.x header size 64", patched(small, 14, 64), false},
-        {"OS/2 2.x header size 16", patched(small, 14, 16), false},
-        {"header size 0", patched(small, 14, 0), false},
-        {"BI_JPEG", patched(small, 30, 4), false},
-        {"BI_PNG", patched(small, 30, 5), false},
-        {"width 0", patched(small, 18, 0), false},
-        {"height 0", patched(small, 22, 0), false},
-        {"width 65535", Bmp24(65535, 1, Gradient), true},
-        {"width 65536", Bmp24(65536, 1, Gradient), false},
-        {"height 65536, file far too short", patched(small, 22, 65536), false},
-        {"height -65536, file far too short", patched(small, 22, static_cast<uint32_t>(-65536)), false},
-        {"rows missing at the end", truncated(Bmp24(200, 200, Gradient), 54 + 600 * 2), false},
-        {"header cut short", truncated(small, 40), false},
-        // The decoder sizes its buffers from these before it finds the file too short for them.
-        {"colour table of 0xFFFF0002 entries", patched(small, 46, 0xFFFF0002u), false},
-        {"colour table past the end", patched(small, 46, 10), false},
-        {"pixels beyond the end", patched(small, 10, 0x7FFFFFF0u), false},
-        // RLE data may be tiny for any size, so only the pixel limit stands between it and a huge bitmap.
-        {"RLE8 claiming 8192 x 8192", patched(patched(patched(small, 18, 8192), 22, 8192), 28, 8 | (1u << 16)),
-         false},
-    };
-    for (const Case& c : cases) {
-        HBITMAP bitmap = Load(Write("case.bmp", c.bytes));
-        EXPECT_EQ(bitmap != nullptr, c.loads) << c.what;
-        if (bitmap) DeleteObject(bitmap);
-    }
-}
-
-TEST_F(BmpFiles, OtherFormatsAreRefusedWhateverTheirName) {
-    const std::string refused[] = {
-        Write("png.bmp", ReadBytes(kSuite + "reference/rgb24.png")),
-        Write("jpeg.bmp", ReadBytes(kSuite + "reference/rgb24.jpg")),
-        Write("gif.bmp", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, ';'}),
-        Write("empty.bmp", {}),
-        Write("bm-only.bmp", {'B', 'M'}),
-        kSuite + "questionable/rgb24jpeg.bmp",  // a BMP header around JPEG or PNG data
-        kSuite + "questionable/rgb24png.bmp",
-    };
-    for (const std::string& path : refused) EXPECT_EQ(Load(path), nullptr) << path;
 }
 
 TEST_F(BmpFiles, MissingFilesAndFoldersAreNotFound) {
@@ -294,16 +329,16 @@ TEST_F(BmpFiles, MissingFilesAndFoldersAreNotFound) {
 
 TEST_F(BmpFiles, RelativeNamesAreFoundInTheCurrentDirectory) {
     const std::string saved = std::filesystem::current_path();
-    std::filesystem::current_path(kSuite + "good");
-    HBITMAP bitmap = Load("pal8.bmp");
+    std::filesystem::current_path(kOwnSet);
+    HBITMAP bitmap = Load("pal8-256.bmp");
     std::filesystem::current_path(saved);
     ASSERT_NE(bitmap, nullptr);
     DeleteObject(bitmap);
-    EXPECT_EQ(Load("pal8.bmp"), nullptr);  // only found from the folder that holds it
+    EXPECT_EQ(Load("pal8-256.bmp"), nullptr);  // only found from the folder that holds it
 }
 
 TEST_F(BmpFiles, FormsOtherThanABitmapFileFail) {
-    const std::string path = kSuite + "good/pal8.bmp";
+    const std::string path = kOwnSet + "pal8-256.bmp";
     struct Case {
         const char* what;
         LPCSTR name;

@@ -16,7 +16,9 @@ struct DecodedImage {
 };
 
 // Decodes a whole BMP file held in memory. False when the decoder refuses it or does not finish it. The
-// caller has already checked the header's size fields, so the decoder may trust them for allocation.
+// caller has already checked the header's size fields, so the decoder may trust them for allocation, and
+// lays the file out plainly: no colour count, a full colour table (1, 4 and 8 bits) and the pixels straight
+// after the table, where the pixel offset points.
 bool DecodeBmp(const unsigned char* data, size_t size, DecodedImage* image);
 
 }  // namespace w32

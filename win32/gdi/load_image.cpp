@@ -2,6 +2,7 @@
 // Leaves out resources, icons, cursors, stretching on load and the colour-mapping flags: those forms fail.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -26,10 +27,18 @@ uint16_t ReadU16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (
 struct BmpLayout {
     int64_t width = 0;
     int64_t height = 0;  // rows; the sign (top-down) dropped
+    bool topDown = false;
     int64_t bitCount = 0;
     uint32_t compression = 0;
     size_t headerSize = 0;
+    size_t tableStart = 0;    // colour table, after the header and the three masks of a 40-byte BI_BITFIELDS
+    size_t entrySize = 4;     // RGBQUAD, or RGBTRIPLE under a core header
+    size_t tableEntries = 0;  // what the decoder is given: 2^bits for 1, 4 and 8 bits, none above
+    size_t entriesInFile = 0; // of those, how many the file holds before its pixels
+    size_t pixelStart = 0;
 };
+
+constexpr uint32_t kRle8 = 1, kRle4 = 2, kBitfields = 3;
 
 // What is read before decoding, so that no header can make the decoder allocate or wait for a picture
 // that cannot be there. Our choices: info headers of 12 (OS/2 1.x core), 40, 52, 56, 108 and 124 bytes are
@@ -42,32 +51,108 @@ bool CheckLayout(const std::vector<unsigned char>& file, BmpLayout* layout) {
     const size_t size = layout->headerSize;
     if (size != 12 && size != 40 && size != 52 && size != 56 && size != 108 && size != 124) return false;
     if (file.size() < kFileHeaderSize + size) return false;
+    uint64_t coloursUsed = 0;
     if (size == 12) {
         layout->width = ReadU16(info + 4);
         layout->height = ReadU16(info + 6);
         layout->bitCount = ReadU16(info + 10);
         layout->compression = 0;
+        layout->entrySize = 3;
     } else {
         layout->width = static_cast<int32_t>(ReadU32(info + 4));
         const int64_t height = static_cast<int32_t>(ReadU32(info + 8));
+        layout->topDown = height < 0;
         layout->height = height < 0 ? -height : height;
         layout->bitCount = ReadU16(info + 14);
         layout->compression = ReadU32(info + 16);
+        coloursUsed = ReadU32(info + 32);
     }
     if (layout->width <= 0 || layout->height <= 0 || layout->width > kMaxBitmapSide ||
         layout->height > kMaxBitmapSide || layout->width * layout->height > kMaxBitmapPixels)
         return false;
-    // BI_RGB, BI_RLE8, BI_RLE4, BI_BITFIELDS.
-    if (layout->compression > 3) return false;
+    // BI_RGB, BI_RLE8, BI_RLE4, BI_BITFIELDS. Windows documents that RLE8 is for 8-bit bitmaps, RLE4 for
+    // 4-bit ones, and that compressed bitmaps cannot be top-down.
+    const uint32_t compression = layout->compression;
+    if (compression > kBitfields || (compression == kRle8 && layout->bitCount != 8) ||
+        (compression == kRle4 && layout->bitCount != 4) ||
+        ((compression == kRle8 || compression == kRle4) && layout->topDown))
+        return false;
     // A colour table or a pixel offset beyond the end of the file: the decoder would size its buffers from
     // them (a count of 0xFFFF0002 colours asks for 4 GB) before finding the file short.
-    const uint64_t colours = size >= 40 ? ReadU32(info + 32) : 0;
-    if (kFileHeaderSize + size + colours * 4 > file.size()) return false;
-    if (ReadU32(file.data() + 10) > file.size()) return false;
-    if (layout->compression == 0 || layout->compression == 3) {
+    layout->tableStart = kFileHeaderSize + size + (size == 40 && compression == kBitfields ? 12 : 0);
+    if (layout->tableStart + coloursUsed * layout->entrySize > file.size()) return false;
+    const size_t offset = ReadU32(file.data() + 10);
+    if (offset > file.size()) return false;
+    if (layout->bitCount <= 8) {
+        layout->tableEntries = size_t{1} << layout->bitCount;
+        const size_t declared = coloursUsed == 0 ? layout->tableEntries : static_cast<size_t>(coloursUsed);
+        const size_t listed = std::min(layout->tableEntries, declared);
+        // Our choice: a table cut short by the pixel offset ends there (OS/2 writers leave short tables); a
+        // pixel offset inside the headers is taken to mean "straight after the table". Entries past the
+        // table are black.
+        const size_t roomBeforePixels =
+            offset > layout->tableStart ? (offset - layout->tableStart) / layout->entrySize : listed;
+        layout->entriesInFile =
+            std::min({listed, roomBeforePixels, (file.size() - layout->tableStart) / layout->entrySize});
+    }
+    const size_t tableEnd = layout->tableStart + (layout->bitCount <= 8 ? layout->entriesInFile * layout->entrySize
+                                                                         : coloursUsed * layout->entrySize);
+    layout->pixelStart = offset > layout->tableStart ? offset : tableEnd;
+    if (compression == 0 || compression == kBitfields) {
         const int64_t stride = (layout->width * layout->bitCount + 31) / 32 * 4;
-        const int64_t available = static_cast<int64_t>(file.size() - kFileHeaderSize - size);
+        const int64_t available = static_cast<int64_t>(file.size() - layout->pixelStart);
         if (stride * layout->height > available) return false;
+    }
+    return true;
+}
+
+// Whether an RLE stream draws the whole picture: it ends with end-of-bitmap, or its data ends after the last
+// row's end-of-line. Our choice: a stream that ends earlier is refused, like an uncompressed file with rows
+// missing. Runs past the right edge or the top row are the decoder's to drop.
+bool RleStreamIsComplete(const std::vector<unsigned char>& file, const BmpLayout& layout) {
+    const unsigned char* p = file.data() + layout.pixelStart;
+    const unsigned char* end = file.data() + file.size();
+    int64_t row = 0;
+    while (end - p >= 2) {
+        const unsigned count = p[0], code = p[1];
+        p += 2;
+        if (count > 0) continue;  // an encoded run
+        if (code == 0) {
+            ++row;
+        } else if (code == 1) {
+            return true;
+        } else if (code == 2) {
+            if (end - p < 2) return false;
+            row += p[1];
+            p += 2;
+        } else {
+            // An absolute run of `code` indices, padded to a 16-bit boundary.
+            const size_t bytes = layout.compression == kRle8 ? code : (code + 1) / 2;
+            if (static_cast<size_t>(end - p) < bytes) return false;
+            p += bytes + (bytes & 1);
+        }
+    }
+    return row >= layout.height;
+}
+
+// The file as the decoder is given it: the header with no colour count, the masks, a full colour table
+// (black past what the file holds) and the pixels straight after. gdk-pixbuf reads pixels straight after
+// the table and takes a declared colour count as the table's length, so a gap before the pixels (legal),
+// a short table or an oversized count would otherwise shift or garble them.
+bool CanonicalFile(const std::vector<unsigned char>& file, const BmpLayout& layout, std::vector<unsigned char>* out) {
+    try {
+        out->assign(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(layout.tableStart));
+        const size_t tableBytes = layout.entriesInFile * layout.entrySize;
+        out->insert(out->end(), file.begin() + static_cast<std::ptrdiff_t>(layout.tableStart),
+                    file.begin() + static_cast<std::ptrdiff_t>(layout.tableStart + tableBytes));
+        out->resize(out->size() + (layout.tableEntries - layout.entriesInFile) * layout.entrySize, 0);
+        const size_t pixelStart = out->size();
+        out->insert(out->end(), file.begin() + static_cast<std::ptrdiff_t>(layout.pixelStart), file.end());
+        for (int i = 0; i < 4; ++i) (*out)[10 + i] = static_cast<unsigned char>(pixelStart >> (8 * i));
+        if (layout.headerSize >= 40)
+            for (int i = 0; i < 4; ++i) (*out)[kFileHeaderSize + 32 + i] = 0;
+    } catch (const std::bad_alloc&) {
+        return false;
     }
     return true;
 }
@@ -108,12 +193,25 @@ bool ReadBmpFile(const char* path, std::vector<unsigned char>* bytes) {
 }
 
 HBITMAP LoadBmpFile(const char* path) {
-    std::vector<unsigned char> file;
-    if (!ReadBmpFile(path, &file)) return nullptr;
     BmpLayout layout;
+    std::vector<unsigned char> canonical;
+    {
+        // The file's own bytes go before decoding, so that a large file is held once, not twice.
+        std::vector<unsigned char> file;
+        if (!ReadBmpFile(path, &file)) return nullptr;
+        if (!CheckLayout(file, &layout) ||
+            ((layout.compression == kRle8 || layout.compression == kRle4) && !RleStreamIsComplete(file, layout))) {
+            SetLastError(ERROR_INVALID_DATA);
+            return nullptr;
+        }
+        if (!CanonicalFile(file, layout, &canonical)) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
+    }
     DecodedImage image;
-    if (!CheckLayout(file, &layout) || !DecodeBmp(file.data(), file.size(), &image) ||
-        image.width != layout.width || image.height != layout.height) {
+    if (!DecodeBmp(canonical.data(), canonical.size(), &image) || image.width != layout.width ||
+        image.height != layout.height) {
         SetLastError(ERROR_INVALID_DATA);
         return nullptr;
     }

@@ -37,33 +37,6 @@ bool CopyPixels(const GdkPixbuf* pixbuf, DecodedImage* image) {
     return true;
 }
 
-uint32_t ReadU32(const unsigned char* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
-// gdk-pixbuf reads BI_BITFIELDS pixels straight after the masks and ignores the file's pixel offset, so
-// a file with a palette or a gap there (legal, and in the conformance suite) decodes shifted. Such a file
-// is handed over with the gap cut out. False when no change is needed or possible.
-bool CloseBitfieldsGap(const unsigned char* data, size_t size, std::vector<unsigned char>* spliced) {
-    constexpr size_t kFileHeaderSize = 14;
-    constexpr uint32_t kBitfields = 3;
-    if (size < kFileHeaderSize + 40) return false;
-    const uint32_t headerSize = ReadU32(data + kFileHeaderSize);
-    if (headerSize < 40 || size < kFileHeaderSize + headerSize || ReadU32(data + 30) != kBitfields) return false;
-    const size_t dataStart = kFileHeaderSize + headerSize + (headerSize == 40 ? 12 : 0);
-    const size_t offset = ReadU32(data + 10);
-    if (offset <= dataStart || offset >= size) return false;
-    try {
-        spliced->assign(data, data + dataStart);
-        spliced->insert(spliced->end(), data + offset, data + size);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    const auto newOffset = static_cast<uint32_t>(dataStart);
-    for (int i = 0; i < 4; ++i) (*spliced)[10 + i] = static_cast<unsigned char>(newOffset >> (8 * i));
-    return true;
-}
-
 }  // namespace
 
 bool DecodeBmp(const unsigned char* data, size_t size, DecodedImage* image) {
@@ -72,11 +45,6 @@ bool DecodeBmp(const unsigned char* data, size_t size, DecodedImage* image) {
     if (!loader) {
         g_clear_error(&error);
         return false;
-    }
-    std::vector<unsigned char> spliced;
-    if (CloseBitfieldsGap(data, size, &spliced)) {
-        data = spliced.data();
-        size = spliced.size();
     }
     bool ok = gdk_pixbuf_loader_write(loader, data, size, &error);
     // The loader must be closed in every case; a file that ends inside its headers fails here (missing
