@@ -3,7 +3,7 @@
 # (dpkg-shlibdeps, Debian package dpkg-dev) and everything installed under /usr.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pelomi)
-set(CPACK_PACKAGE_VERSION 2.0)  # the version the program's version dialog shows
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(PELOMI_PACKAGE_CONTACT "Pelomi developers <pelomi@example.org>" CACHE STRING
     "The package's Maintainer field: who answers for it")
 set(CPACK_PACKAGE_CONTACT "${PELOMI_PACKAGE_CONTACT}")

@@ -374,6 +374,37 @@ class PackageTest(unittest.TestCase):
             self.assertEqual(errors, [], report.stdout + report.stderr)
 
 
+class CommandLineTest(unittest.TestCase):
+    """--help and --version answer without a display; any other argument is named as ignored."""
+
+    def run_program(self, *args):
+        if not PROGRAM:
+            self.skipTest("no program (set PELOMI_PROGRAM)")
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        return subprocess.run([PROGRAM] + list(args), env=env, capture_output=True, text=True, timeout=60)
+
+    def test_help_and_version_print_on_stdout_and_exit_0(self):
+        with open(os.path.join(SOURCE, "app", "pelomi.rc"), encoding="utf-8") as f:
+            shown = [line.split('"')[1] for line in f if '"Pelomi Ver' in line]
+        self.assertEqual(len(shown), 1)  # the version dialog's line
+        for args, expected in ((["--version"], shown[0].replace(" Ver", " ") + "\n"), (["--help"], None)):
+            done = self.run_program(*args)
+            self.assertEqual((done.returncode, done.stderr), (0, ""), args)
+            if expected:
+                self.assertEqual(done.stdout, expected)
+            else:
+                for words in ("Usage: pelomi", "default.bmp", "left click", "Alt+/", "--version"):
+                    self.assertIn(words, done.stdout)
+
+    def test_other_arguments_are_named_as_ignored_and_it_starts_as_usual(self):
+        for args in (["sheet.bmp"], ["--help", "--version"], ["-x"]):
+            done = self.run_program(*args)
+            lines = done.stderr.splitlines()
+            self.assertIn("takes no arguments", lines[0], args)
+            self.assertIn("no display", done.stderr, args)  # and went on to start, as without arguments
+            self.assertEqual((done.returncode, done.stdout), (1, ""), args)
+
+
 class RunScriptTest(unittest.TestCase):
     def test_without_a_display_it_says_so_and_points_at_the_demo(self):
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}

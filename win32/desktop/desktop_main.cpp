@@ -39,10 +39,22 @@ std::string CommandLineAfterProgram(int argc, char** argv) {
 
 }  // namespace
 
+// Provided by the program, like WinMain: what --help and --version print, and the line for any other argument.
+extern const char PROGRAM_USAGE[];
+extern const char PROGRAM_VERSION[];
+extern const char PROGRAM_TAKES_NO_ARGUMENTS[];
+
 int main(int argc, char** argv) {
+    // Answered before GTK starts, so that they need no display.
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "--version") == 0)) {
+        std::fputs(std::strcmp(argv[1], "--help") == 0 ? PROGRAM_USAGE : PROGRAM_VERSION, stdout);
+        return 0;
+    }
     SetProcessLocale();
     gtk_disable_setlocale();  // GTK would set LC_ALL from the environment again
-    if (!gtk_init_check(&argc, &argv)) {
+    const bool displayOpened = gtk_init_check(&argc, &argv);  // takes GTK's own options out of argv
+    if (argc > 1) std::fputs(PROGRAM_TAKES_NO_ARGUMENTS, stderr);
+    if (!displayOpened) {
         const char* display = std::getenv("DISPLAY");
         std::fprintf(stderr, "no display: cannot open the X display \"%s\"\n", display != nullptr ? display : "");
         return 1;
