@@ -138,16 +138,23 @@ bool RleStreamIsComplete(const std::vector<unsigned char>& file, const BmpLayout
 // The file as the decoder is given it: the header with no colour count, the masks, a full colour table
 // (black past what the file holds) and the pixels straight after. gdk-pixbuf reads pixels straight after
 // the table and takes a declared colour count as the table's length, so a gap before the pixels (legal),
-// a short table or an oversized count would otherwise shift or garble them.
-bool CanonicalFile(const std::vector<unsigned char>& file, const BmpLayout& layout, std::vector<unsigned char>* out) {
+// a short table or an oversized count would otherwise shift or garble them. A file laid out so already is
+// handed over as it is, so that a large sheet is not copied.
+bool CanonicalFile(std::vector<unsigned char>* file, const BmpLayout& layout, std::vector<unsigned char>* out) {
+    const size_t tableBytes = layout.entriesInFile * layout.entrySize;
+    const bool noColourCount = layout.headerSize < 40 || ReadU32(file->data() + kFileHeaderSize + 32) == 0;
+    if (noColourCount && layout.entriesInFile == layout.tableEntries &&
+        layout.pixelStart == layout.tableStart + tableBytes && ReadU32(file->data() + 10) == layout.pixelStart) {
+        out->swap(*file);
+        return true;
+    }
     try {
-        out->assign(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(layout.tableStart));
-        const size_t tableBytes = layout.entriesInFile * layout.entrySize;
-        out->insert(out->end(), file.begin() + static_cast<std::ptrdiff_t>(layout.tableStart),
-                    file.begin() + static_cast<std::ptrdiff_t>(layout.tableStart + tableBytes));
+        const auto at = [&](size_t offset) { return file->begin() + static_cast<std::ptrdiff_t>(offset); };
+        out->assign(file->begin(), at(layout.tableStart));
+        out->insert(out->end(), at(layout.tableStart), at(layout.tableStart + tableBytes));
         out->resize(out->size() + (layout.tableEntries - layout.entriesInFile) * layout.entrySize, 0);
         const size_t pixelStart = out->size();
-        out->insert(out->end(), file.begin() + static_cast<std::ptrdiff_t>(layout.pixelStart), file.end());
+        out->insert(out->end(), at(layout.pixelStart), file->end());
         for (int i = 0; i < 4; ++i) (*out)[10 + i] = static_cast<unsigned char>(pixelStart >> (8 * i));
         if (layout.headerSize >= 40)
             for (int i = 0; i < 4; ++i) (*out)[kFileHeaderSize + 32 + i] = 0;
@@ -204,7 +211,7 @@ HBITMAP LoadBmpFile(const char* path) {
             SetLastError(ERROR_INVALID_DATA);
             return nullptr;
         }
-        if (!CanonicalFile(file, layout, &canonical)) {
+        if (!CanonicalFile(&file, layout, &canonical)) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
         }
