@@ -15,6 +15,10 @@ void UseGtkFileChooser();
 // through cairo instead, as on other displays.
 void UseX11SharedMemory(bool allow);
 
+// On a Wayland compositor with subsurfaces, windows are shown from buffers of their own (the default);
+// false has GTK draw them in its frames instead, as where there are none.
+void UseWaylandSubsurface(bool allow);
+
 }  // namespace w32
 
 #endif

@@ -17,6 +17,7 @@
 namespace w32 {
 
 struct X11ScreenImage;
+struct WaylandScreenImage;
 
 // What stands on the screen for one layer window.
 struct GtkWindowEntry {
@@ -36,12 +37,14 @@ struct GtkWindowEntry {
     GtkWidget* control = nullptr;  // "Button" and "Static" children: the GTK widget that stands for them
     GtkWidget* placed = nullptr;   // child windows: what sits in the parent's client (control or client)
 
-    // The last surface USER handed over, in one of two forms: put into the window by the X server from
-    // shared memory, or as cairo paints it.
+    // The last surface USER handed over, in one of three forms: put into the window by the X server from
+    // shared memory, committed on a Wayland subsurface of our own, or as cairo paints it.
     X11ScreenImage* screenImage = nullptr;
+    WaylandScreenImage* waylandImage = nullptr;
     cairo_surface_t* image = nullptr;
     bool imageForScreen = false;       // `image` was made for the area's screen (not a plain memory image)
     bool resizePending = false;        // we asked GTK for clientRect's size and it has not arrived yet
+    bool drawnSinceMapped = false;     // GTK has drawn (and committed) the area since it was last mapped
 };
 
 // A press remembered for telling double clicks apart.
@@ -76,11 +79,20 @@ std::string ValidUtf8(const char* text);
 void CreateSurfaceArea(GtkWindowEntry& entry);
 void ShowSurface(GtkWindowEntry& entry, const PixelSurface& surface);
 void ReleaseSurface(GtkWindowEntry& entry);
+// The native window holding `window` (GDK's client-side windows sit inside one) and where in it it lies.
+GdkWindow* NativeHolder(GdkWindow* window, int* x, int* y);
 
 // gtk_x11_image.cpp
 bool PutOnX11(GtkWindowEntry& entry, const PixelSurface& surface);  // false: the server cannot, use cairo
 cairo_surface_t* X11ImagePicture(const GtkWindowEntry& entry);       // a new cairo view of it, or null
 void ReleaseX11Image(GtkWindowEntry& entry);
+
+// gtk_wayland_image.cpp
+bool PutOnWayland(GtkWindowEntry& entry, const PixelSurface& surface);  // false: no subsurface, use GTK's frames
+void PlaceWaylandImage(GtkWindowEntry& entry);  // GTK draws the area: follow its surface and the area's place
+void HideWaylandImage(GtkWindowEntry& entry);   // the area is unmapped: GTK's surface may go
+cairo_surface_t* WaylandImagePicture(const GtkWindowEntry& entry);  // a new cairo view of it, or null
+void ReleaseWaylandImage(GtkWindowEntry& entry);
 
 // gtk_input.cpp
 void ConnectTopLevelInput(GtkWindowEntry& entry);

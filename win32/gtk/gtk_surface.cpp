@@ -1,8 +1,15 @@
-// Client surfaces on the screen: put into the window from shared memory on X11 (gtk_x11_image.cpp), else
-// painted at once from a cairo image made for the window's screen. Leaves out partial updates and scaling.
+// Client surfaces on the screen: put into the window from shared memory on X11 (gtk_x11_image.cpp), committed
+// on a subsurface of our own on Wayland (gtk_wayland_image.cpp), else from a cairo image made for the window's
+// screen: painted at once on X11, drawn in GTK's next frame elsewhere.
+// [x] every display GTK has: X11 and Wayland (with or without subsurfaces), windows holding dialog controls
+// [ ] partial updates, scaling
 #include <cstring>
 
 #include "gtk/gtk_state.h"
+
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>  // last: Xlib's macros clash with names in the headers above
+#endif
 
 namespace w32 {
 namespace {
@@ -16,7 +23,13 @@ void PaintImage(cairo_t* cairo, cairo_surface_t* image) {
 gboolean OnDraw(GtkWidget*, cairo_t* cairo, gpointer window) {
     GtkWindowEntry* entry = FindEntry(static_cast<HWND>(window));
     if (entry == nullptr) return FALSE;
-    if (cairo_surface_t* picture = X11ImagePicture(*entry)) {
+    // Under a Wayland subsurface too: it shows the same picture, and GTK's commit after this draw is what
+    // puts the subsurface on a window shown again or moves it with the area.
+    entry->drawnSinceMapped = true;
+    PlaceWaylandImage(*entry);
+    cairo_surface_t* picture = X11ImagePicture(*entry);
+    if (picture == nullptr) picture = WaylandImagePicture(*entry);
+    if (picture != nullptr) {
         PaintImage(cairo, picture);
         cairo_surface_destroy(picture);
         return TRUE;
@@ -74,6 +87,15 @@ bool PaintsAlone(const GtkWindowEntry& entry) {
     return alone;
 }
 
+// Only an X server draws what is painted outside GTK's frames; a Wayland window shows a committed buffer.
+bool PaintsOutsideFrames(const GtkWindowEntry& entry) {
+#ifdef GDK_WINDOWING_X11
+    return GDK_IS_X11_DISPLAY(gdk_window_get_display(gtk_widget_get_window(entry.area)));
+#else
+    return false;
+#endif
+}
+
 void PaintOnScreen(GtkWindowEntry& entry) {
     GdkWindow* window = gtk_widget_get_window(entry.area);
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
@@ -84,9 +106,11 @@ void PaintOnScreen(GtkWindowEntry& entry) {
     gdk_display_flush(gdk_window_get_display(window));
 }
 
-// Runs GTK's redraw of the whole top-level window now and flushes it to the server.
+// Has GTK redraw the area: on X11 now, with the whole top-level window, flushed to the server; elsewhere
+// in GTK's next frame, which draws and commits just the area.
 void RedrawThroughGtk(GtkWindowEntry& entry) {
     gtk_widget_queue_draw(entry.area);
+    if (!gtk_widget_get_realized(entry.area) || !PaintsOutsideFrames(entry)) return;
     GtkWidget* toplevel = gtk_widget_get_toplevel(entry.area);
     GdkWindow* window = gtk_widget_get_mapped(toplevel) ? gtk_widget_get_window(toplevel) : nullptr;
     if (window == nullptr) return;
@@ -96,15 +120,36 @@ void RedrawThroughGtk(GtkWindowEntry& entry) {
     gdk_display_flush(gdk_window_get_display(window));
 }
 
+void OnUnmap(GtkWidget*, gpointer window) {
+    GtkWindowEntry* entry = FindEntry(static_cast<HWND>(window));
+    if (entry == nullptr) return;
+    entry->drawnSinceMapped = false;
+    HideWaylandImage(*entry);
+}
+
 }  // namespace
+
+GdkWindow* NativeHolder(GdkWindow* window, int* x, int* y) {
+    *x = *y = 0;
+    while (window != nullptr && !gdk_window_has_native(window)) {
+        int dx = 0, dy = 0;
+        gdk_window_get_position(window, &dx, &dy);
+        *x += dx;
+        *y += dy;
+        window = gdk_window_get_parent(window);
+    }
+    return window;
+}
 
 void CreateSurfaceArea(GtkWindowEntry& entry) {
     entry.area = gtk_drawing_area_new();
     g_signal_connect(entry.area, "draw", G_CALLBACK(OnDraw), entry.window);
+    g_signal_connect(entry.area, "unmap", G_CALLBACK(OnUnmap), entry.window);
 }
 
 // Windows shows a blit to the window DC at once. GTK would wait for its next frame, which never comes while
-// the program is busy outside the main loop, so the picture goes to the server here.
+// the program is busy outside the main loop, so the picture goes to the X server or the compositor here,
+// and only where neither can take it is GTK's frame awaited.
 void ShowSurface(GtkWindowEntry& entry, const PixelSurface& surface) {
     if (entry.area == nullptr) return;  // shown as a GTK control instead
     if (surface.width <= 0 || surface.height <= 0 || surface.bitsPerPixel != 32 ||
@@ -114,14 +159,15 @@ void ShowSurface(GtkWindowEntry& entry, const PixelSurface& surface) {
         return;
     }
     const bool alone = PaintsAlone(entry);
-    if (alone && PutOnX11(entry, surface)) {
+    if (alone && (PutOnX11(entry, surface) || PutOnWayland(entry, surface))) {
         ReleaseCairoImage(entry);
         return;
     }
     ReleaseX11Image(entry);
+    ReleaseWaylandImage(entry);
     cairo_surface_t* image = ImageFor(entry, surface.width, surface.height);
     if (image != nullptr) CopyPixels(image, surface);
-    if (image != nullptr && alone)
+    if (image != nullptr && alone && PaintsOutsideFrames(entry))
         PaintOnScreen(entry);
     else
         RedrawThroughGtk(entry);
@@ -129,6 +175,7 @@ void ShowSurface(GtkWindowEntry& entry, const PixelSurface& surface) {
 
 void ReleaseSurface(GtkWindowEntry& entry) {
     ReleaseX11Image(entry);
+    ReleaseWaylandImage(entry);
     ReleaseCairoImage(entry);
 }
 

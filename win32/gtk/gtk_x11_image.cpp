@@ -36,20 +36,6 @@ namespace {
 bool allowed = true;
 bool refused = false;  // the server would not attach a segment: not asked again in this run
 
-// The native X window the area is drawn in, and where in it the area lies (the area's own GdkWindow is
-// normally a client-side one inside the top level's).
-GdkWindow* NativeHolder(GdkWindow* window, int* x, int* y) {
-    *x = *y = 0;
-    while (window != nullptr && !gdk_window_has_native(window)) {
-        int dx = 0, dy = 0;
-        gdk_window_get_position(window, &dx, &dy);
-        *x += dx;
-        *y += dy;
-        window = gdk_window_get_parent(window);
-    }
-    return window;
-}
-
 // Surface words are 0x00RRGGBB in native byte order: the server must keep pixels the same way.
 bool TakesSurfaceWords(GdkVisual* visual) {
     Visual* x11 = gdk_x11_visual_get_xvisual(visual);
