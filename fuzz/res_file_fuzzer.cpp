@@ -39,9 +39,15 @@ void ParseByType(const w32::ResourceEntry& entry) {
         }
         case 6: {  // RT_STRING: every slot of the block, through LoadStringA
             if (!entry.name.isOrdinal || entry.name.ordinal == 0) break;
+            // What LoadStringA promises whatever the data: a string that fits, terminated after the length
+            // returned (strings may hold NULs of their own).
             char text[64];
-            for (UINT slot = 0; slot < 16; ++slot)
-                LoadStringA(nullptr, (UINT{entry.name.ordinal} - 1) * 16 + slot, text, sizeof text);
+            const UINT first = (UINT{entry.name.ordinal} - 1) * 16;
+            for (UINT slot = 0; slot < 16; ++slot) {
+                const int length = LoadStringA(nullptr, first + slot, text, sizeof text);
+                if (length < 0 || length >= static_cast<int>(sizeof text) || text[length] != '\0')
+                    __builtin_trap();
+            }
             break;
         }
         case 9: {  // RT_ACCELERATOR
