@@ -71,16 +71,18 @@ bool CheckLayout(const std::vector<unsigned char>& file, BmpLayout* layout) {
         layout->height > kMaxBitmapSide || layout->width * layout->height > kMaxBitmapPixels)
         return false;
     // BI_RGB, BI_RLE8, BI_RLE4, BI_BITFIELDS. Windows documents that RLE8 is for 8-bit bitmaps, RLE4 for
-    // 4-bit ones, and that compressed bitmaps cannot be top-down.
+    // 4-bit ones, BI_BITFIELDS for 16- and 32-bit ones, and that compressed bitmaps cannot be top-down.
     const uint32_t compression = layout->compression;
     if (compression > kBitfields || (compression == kRle8 && layout->bitCount != 8) ||
         (compression == kRle4 && layout->bitCount != 4) ||
+        (compression == kBitfields && layout->bitCount != 16 && layout->bitCount != 32) ||
         ((compression == kRle8 || compression == kRle4) && layout->topDown))
         return false;
     // A colour table or a pixel offset beyond the end of the file: the decoder would size its buffers from
     // them (a count of 0xFFFF0002 colours asks for 4 GB) before finding the file short.
     layout->tableStart = kFileHeaderSize + size + (size == 40 && compression == kBitfields ? 12 : 0);
-    if (layout->tableStart + coloursUsed * layout->entrySize > file.size()) return false;
+    if (layout->tableStart > file.size() || layout->tableStart + coloursUsed * layout->entrySize > file.size())
+        return false;
     const size_t offset = ReadU32(file.data() + 10);
     if (offset > file.size()) return false;
     if (layout->bitCount <= 8) {
