@@ -128,10 +128,12 @@ bool RleStreamIsComplete(const std::vector<unsigned char>& file, const BmpLayout
             row += p[1];
             p += 2;
         } else {
-            // An absolute run of `code` indices, padded to a 16-bit boundary.
+            // An absolute run of `code` indices, padded to a 16-bit boundary (the padding may be missing at
+            // the very end).
             const size_t bytes = layout.compression == kRle8 ? code : (code + 1) / 2;
-            if (static_cast<size_t>(end - p) < bytes) return false;
-            p += bytes + (bytes & 1);
+            const size_t left = static_cast<size_t>(end - p);
+            if (left < bytes) return false;
+            p += std::min(left, bytes + (bytes & 1));
         }
     }
     return row >= layout.height;
