@@ -157,6 +157,10 @@ bool PrintTable(const char* path) {
     std::printf(row, "server", "setup", "cycle", "reader", "ratio", "cycle", "reader", "onsets", "cycle", "reader",
                 "cycle", "reader", "load");
     for (auto& run : runs) {
+        if (run.count("error")) {
+            std::printf("%-11s %-22s %s\n", run["server"].c_str(), run["setup"].c_str(), run["error"].c_str());
+            continue;
+        }
         if (run["setup"] == "stereo") continue;
         std::string cycleDelay = field(run, "cycle_delay_median_ms", "%.0f") + "/" +
                                  field(run, "cycle_delay_p99_ms", "%.0f");
@@ -175,7 +179,7 @@ bool PrintTable(const char* path) {
     }
     bool heading = false;
     for (auto& run : runs) {
-        if (run["setup"] != "stereo") continue;
+        if (run["setup"] != "stereo" || run.count("error")) continue;
         if (!heading)
             std::printf("\nstereo source, a tone peaking at %d on both channels: the level of each block\n"
                         "%-11s %-34s %s\n", kStereoLevel, "server", "capture cycle: median (min-max)",

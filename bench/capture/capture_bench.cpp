@@ -19,6 +19,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -44,6 +45,7 @@ constexpr auto kSettle = std::chrono::milliseconds(1500);
 constexpr auto kWarmUp = std::chrono::seconds(1);
 // The reader reads on a little after the span measured, so that its blocks cover it.
 constexpr auto kReaderOverrun = std::chrono::milliseconds(300);
+constexpr auto kLongestHang = std::chrono::seconds(20);
 
 struct CycleRun {
     std::vector<TimedLevel> blocks;
@@ -95,6 +97,26 @@ double LoadAverage() {
     return load;
 }
 
+void AddFigures(const char* resultsPath, const Figures& figures) {
+    if (!resultsPath) return;
+    std::FILE* results = std::fopen(resultsPath, "a");
+    if (!results) {
+        std::fprintf(stderr, "capture_bench: cannot write %s\n", resultsPath);
+        return;
+    }
+    WriteJsonLine(results, figures);
+    std::fclose(results);
+}
+
+void ReportHang(const RunRecord& run, const char* resultsPath) {
+    std::string error = "the capture cycle was still inside a wave call " +
+                        std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kLongestHang).count()) +
+                        " s after the end";
+    std::fprintf(stderr, "capture_bench: %s, %s: %s\n", run.server.c_str(), run.setup.c_str(), error.c_str());
+    AddFigures(resultsPath, {{"server", "\"" + run.server + "\""}, {"setup", "\"" + run.setup + "\""},
+                             {"error", "\"" + error + "\""}});
+}
+
 HWND CreateBenchWindow() {
     WNDCLASSEXA windowClass = {};
     windowClass.cbSize = sizeof(windowClass);
@@ -144,16 +166,26 @@ int RunSetup(const std::string& setup, double seconds, const char* resultsPath) 
     w32::UsePulseWaveDevice();
     HWND window = CreateBenchWindow();
     std::this_thread::sleep_until(start);
-    std::thread timer([window, start, end] {
+    std::atomic<bool> returned{false};
+    std::thread timer([window, start, end, &returned, &run, resultsPath] {
         std::this_thread::sleep_until(start + kWarmUp);
         PostMessageA(window, kMeasureFrom, 0, 0);
         std::this_thread::sleep_until(end);
         PostMessageA(window, kEndRun, 0, 0);
+        // A layer that never returns from a wave call would hold the whole report up: say so and end.
+        while (!returned.load()) {
+            if (Clock::now() > end + kLongestHang) {
+                ReportHang(run, resultsPath);
+                _exit(3);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
     });
     bool started = StartCapture(window);
     MSG msg;
     while (started && GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
     StopCapture();
+    returned = true;
     timer.join();
 
     run.reader = CollectContinuousReader(reader);
@@ -172,15 +204,7 @@ int RunSetup(const std::string& setup, double seconds, const char* resultsPath) 
     Figures figures = Summarise(run);
     std::printf("capture cycle beside a continuous reader: %s, %s\n", run.server.c_str(), setup.c_str());
     PrintFigures(figures);
-    if (resultsPath) {
-        std::FILE* results = std::fopen(resultsPath, "a");
-        if (!results) {
-            std::fprintf(stderr, "capture_bench: cannot write %s\n", resultsPath);
-            return 1;
-        }
-        WriteJsonLine(results, figures);
-        std::fclose(results);
-    }
+    AddFigures(resultsPath, figures);
     FreeCaptureBuffer();
     pictureBank.Detach();
     DestroyWindow(window);
