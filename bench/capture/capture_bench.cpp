@@ -16,7 +16,6 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -53,12 +52,6 @@ struct CycleRun {
     double cpuFrom = 0, cpuTo = 0;
 } cycleRun;
 
-double CpuSeconds() {
-    rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 LRESULT CALLBACK BenchWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case MM_WIM_OPEN:
@@ -77,11 +70,11 @@ LRESULT CALLBACK BenchWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     }
     case kMeasureFrom:
         cycleRun.measuredFrom = Clock::now();
-        cycleRun.cpuFrom = CpuSeconds();
+        cycleRun.cpuFrom = ProcessCpuSeconds();
         return 0;
     case kEndRun:
         cycleRun.measuredTo = Clock::now();
-        cycleRun.cpuTo = CpuSeconds();
+        cycleRun.cpuTo = ProcessCpuSeconds();
         PostQuitMessage(0);
         return 0;
     }

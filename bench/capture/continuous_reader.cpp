@@ -38,12 +38,6 @@ struct ReaderState {
     bool failed = false;
 };
 
-double CpuSeconds() {
-    rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 void OnReadable(pa_stream* stream, size_t, void* userdata) {
     auto* state = static_cast<ReaderState*>(userdata);
     Clock::time_point now = Clock::now();
@@ -143,14 +137,14 @@ void ReadUntil(Clock::time_point until, std::FILE* out) {
         return;
     }
     Clock::time_point begin = Clock::now();
-    double cpuBefore = CpuSeconds();
+    double cpuBefore = ProcessCpuSeconds();
     while (!state.failed && Iterate(loop, until)) {
         if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
             std::fprintf(out, "error the stream failed\n");
             return;
         }
     }
-    double cpuSeconds = CpuSeconds() - cpuBefore;
+    double cpuSeconds = ProcessCpuSeconds() - cpuBefore;
     double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     std::fprintf(out, "cpu %.6f %.6f\n", cpuSeconds, seconds);
     for (const TimedLevel& block : state.blocks)
@@ -160,6 +154,12 @@ void ReadUntil(Clock::time_point until, std::FILE* out) {
 }
 
 }  // namespace
+
+double ProcessCpuSeconds() {
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 ContinuousReader StartContinuousReader(Clock::time_point until) {
     ContinuousReader reader;

@@ -33,6 +33,9 @@ struct ContinuousReader {
     int pipe = -1;
 };
 
+// CPU time of the calling process (its threads, not its children), in seconds.
+double ProcessCpuSeconds();
+
 // Forks the reader; it reads until `until`, then reports through a pipe.
 ContinuousReader StartContinuousReader(Clock::time_point until);
 
