@@ -315,6 +315,36 @@ TEST_F(BmpFiles, MissingFilesAndFoldersAreNotFound) {
     }
 }
 
+// Our choice: LoadImageA names every file it cannot load on stderr with the reason, one line a call, since
+// the program shows nothing else.
+TEST_F(BmpFiles, WhatCannotBeLoadedIsNamedOnStderrWithTheReason) {
+    const struct {
+        std::string path;
+        const char* reason;
+    } cases[] = {
+        {dir_ + "/absent.bmp", "no such file"},
+        {dir_, "not a file"},
+        {Write("empty.bmp", {}), "an empty file"},
+        {kOwnSet + "png-content.bmp", "a PNG picture, not a BMP file"},
+        {kOwnSet + "jpeg-content.bmp", "a JPEG picture, not a BMP file"},
+        {kOwnSet + "cut-pal4-118.bmp", "cut short"},
+        {kOwnSet + "rle8-cut.bmp", "cut short"},
+        {kOwnSet + "header-64.bmp", "a kind of BMP header we do not read"},
+        {kOwnSet + "width-65536.bmp", "a picture size we refuse (none, negative, or too large)"},
+        {kOwnSet + "compression-6.bmp", "an encoding we do not read"},
+    };
+    for (const auto& c : cases) {
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(Load(c.path), nullptr);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  "load_image_test: picture \"" + c.path + "\" not loaded: " + c.reason + "\n");
+    }
+    ::testing::internal::CaptureStderr();
+    HBITMAP loaded = Load(kOwnSet + "pal8-256.bmp");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    DeleteObject(loaded);
+}
+
 TEST_F(BmpFiles, RelativeNamesAreFoundInTheCurrentDirectory) {
     const std::string saved = std::filesystem::current_path();
     std::filesystem::current_path(kOwnSet);

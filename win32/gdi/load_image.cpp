@@ -1,5 +1,6 @@
 // LoadImageA for BMP files: the header checks made before decoding, the decoder, a display-format bitmap.
 // Leaves out resources, icons, cursors, stretching on load and the colour-mapping flags: those forms fail.
+#include <errno.h>  // program_invocation_short_name
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -24,6 +25,9 @@ uint32_t ReadU32(const unsigned char* p) {
 }
 uint16_t ReadU16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
+constexpr const char* kCutShort = "cut short";
+constexpr const char* kNoMemory = "not enough memory";
+
 struct BmpLayout {
     int64_t width = 0;
     int64_t height = 0;  // rows; the sign (top-down) dropped
@@ -43,14 +47,16 @@ constexpr uint32_t kRle8 = 1, kRle4 = 2, kBitfields = 3;
 // What is read before decoding, so that no header can make the decoder allocate or wait for a picture
 // that cannot be there. Our choices: info headers of 12 (OS/2 1.x core), 40, 52, 56, 108 and 124 bytes are
 // known and the OS/2 2.x sizes (16, 64) are not; BI_JPEG and BI_PNG are refused like any JPEG or PNG file;
-// an uncompressed file must hold every row its header promises.
-bool CheckLayout(const std::vector<unsigned char>& file, BmpLayout* layout) {
-    if (file.size() < kFileHeaderSize + 4 || file[0] != 'B' || file[1] != 'M') return false;
+// an uncompressed file must hold every row its header promises. Null when the file can be decoded, else
+// why not, in words for the user.
+const char* CheckLayout(const std::vector<unsigned char>& file, BmpLayout* layout) {
+    if (file.size() < kFileHeaderSize + 4 || file[0] != 'B' || file[1] != 'M') return kCutShort;
     const unsigned char* info = file.data() + kFileHeaderSize;
     layout->headerSize = ReadU32(info);
     const size_t size = layout->headerSize;
-    if (size != 12 && size != 40 && size != 52 && size != 56 && size != 108 && size != 124) return false;
-    if (file.size() < kFileHeaderSize + size) return false;
+    if (size != 12 && size != 40 && size != 52 && size != 56 && size != 108 && size != 124)
+        return "a kind of BMP header we do not read";
+    if (file.size() < kFileHeaderSize + size) return kCutShort;
     uint64_t coloursUsed = 0;
     if (size == 12) {
         layout->width = ReadU16(info + 4);
@@ -69,7 +75,7 @@ bool CheckLayout(const std::vector<unsigned char>& file, BmpLayout* layout) {
     }
     if (layout->width <= 0 || layout->height <= 0 || layout->width > kMaxBitmapSide ||
         layout->height > kMaxBitmapSide || layout->width * layout->height > kMaxBitmapPixels)
-        return false;
+        return "a picture size we refuse (none, negative, or too large)";
     // BI_RGB, BI_RLE8, BI_RLE4, BI_BITFIELDS. Windows documents that RLE8 is for 8-bit bitmaps, RLE4 for
     // 4-bit ones, BI_BITFIELDS for 16- and 32-bit ones, and that compressed bitmaps cannot be top-down.
     const uint32_t compression = layout->compression;
@@ -77,14 +83,14 @@ bool CheckLayout(const std::vector<unsigned char>& file, BmpLayout* layout) {
         (compression == kRle4 && layout->bitCount != 4) ||
         (compression == kBitfields && layout->bitCount != 16 && layout->bitCount != 32) ||
         ((compression == kRle8 || compression == kRle4) && layout->topDown))
-        return false;
+        return "an encoding we do not read";
     // A colour table or a pixel offset beyond the end of the file: the decoder would size its buffers from
     // them (a count of 0xFFFF0002 colours asks for 4 GB) before finding the file short.
     layout->tableStart = kFileHeaderSize + size + (size == 40 && compression == kBitfields ? 12 : 0);
     if (layout->tableStart > file.size() || layout->tableStart + coloursUsed * layout->entrySize > file.size())
-        return false;
+        return kCutShort;
     const size_t offset = ReadU32(file.data() + 10);
-    if (offset > file.size()) return false;
+    if (offset > file.size()) return kCutShort;
     if (layout->bitCount <= 8) {
         layout->tableEntries = size_t{1} << layout->bitCount;
         const size_t declared = coloursUsed == 0 ? layout->tableEntries : static_cast<size_t>(coloursUsed);
@@ -103,9 +109,9 @@ bool CheckLayout(const std::vector<unsigned char>& file, BmpLayout* layout) {
     if (compression == 0 || compression == kBitfields) {
         const int64_t stride = (layout->width * layout->bitCount + 31) / 32 * 4;
         const int64_t available = static_cast<int64_t>(file.size() - layout->pixelStart);
-        if (stride * layout->height > available) return false;
+        if (stride * layout->height > available) return kCutShort;
     }
-    return true;
+    return nullptr;
 }
 
 // Whether an RLE stream draws the whole picture: it ends with end-of-bitmap, or its data ends after the last
@@ -168,19 +174,34 @@ bool CanonicalFile(std::vector<unsigned char>* file, const BmpLayout& layout, st
     return true;
 }
 
-// Reads the whole file; the first bytes are checked before the rest is read.
-bool ReadBmpFile(const char* path, std::vector<unsigned char>* bytes) {
+// What a file that is no BMP file holds, by its first bytes.
+const char* NotBmp(const std::vector<unsigned char>& start, size_t got) {
+    const auto begins = [&](const char* magic, size_t length) {
+        return got >= length && std::equal(start.begin(), start.begin() + static_cast<std::ptrdiff_t>(length),
+                                           reinterpret_cast<const unsigned char*>(magic));
+    };
+    if (begins("\x89PNG", 4)) return "a PNG picture, not a BMP file";
+    if (begins("\xFF\xD8\xFF", 3)) return "a JPEG picture, not a BMP file";
+    if (begins("GIF8", 4)) return "a GIF picture, not a BMP file";
+    return "not a BMP file";
+}
+
+// Reads the whole file; the first bytes are checked before the rest is read. On failure *problem says why.
+bool ReadBmpFile(const char* path, std::vector<unsigned char>* bytes, const char** problem) {
     struct stat info;
     if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) {
+        *problem = stat(path, &info) != 0 ? "no such file" : "not a file";
         SetLastError(ERROR_FILE_NOT_FOUND);
         return false;
     }
     if (info.st_size > kMaxFileSize || info.st_size < static_cast<off_t>(kFileHeaderSize + 4)) {
+        *problem = info.st_size == 0 ? "an empty file" : info.st_size > kMaxFileSize ? "too large" : kCutShort;
         SetLastError(ERROR_INVALID_DATA);
         return false;
     }
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "rb"), &std::fclose);
     if (!file) {
+        *problem = "it cannot be opened for reading";
         SetLastError(ERROR_FILE_NOT_FOUND);
         return false;
     }
@@ -188,6 +209,7 @@ bool ReadBmpFile(const char* path, std::vector<unsigned char>* bytes) {
         bytes->resize(kFileHeaderSize + kMaxInfoHeaderSize);
         size_t got = std::fread(bytes->data(), 1, bytes->size(), file.get());
         if (got < 2 || (*bytes)[0] != 'B' || (*bytes)[1] != 'M') {
+            *problem = NotBmp(*bytes, got);
             SetLastError(ERROR_INVALID_DATA);
             return false;
         }
@@ -197,25 +219,31 @@ bool ReadBmpFile(const char* path, std::vector<unsigned char>* bytes) {
         }
         bytes->resize(got);
     } catch (const std::bad_alloc&) {
+        *problem = kNoMemory;
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
     return true;
 }
 
-HBITMAP LoadBmpFile(const char* path) {
+// On failure *problem says why, in words for the user.
+HBITMAP LoadBmpFile(const char* path, const char** problem) {
     BmpLayout layout;
     std::vector<unsigned char> canonical;
     {
         // The file's own bytes go before decoding, so that a large file is held once, not twice.
         std::vector<unsigned char> file;
-        if (!ReadBmpFile(path, &file)) return nullptr;
-        if (!CheckLayout(file, &layout) ||
-            ((layout.compression == kRle8 || layout.compression == kRle4) && !RleStreamIsComplete(file, layout))) {
+        if (!ReadBmpFile(path, &file, problem)) return nullptr;
+        *problem = CheckLayout(file, &layout);
+        if (*problem == nullptr && (layout.compression == kRle8 || layout.compression == kRle4) &&
+            !RleStreamIsComplete(file, layout))
+            *problem = kCutShort;
+        if (*problem != nullptr) {
             SetLastError(ERROR_INVALID_DATA);
             return nullptr;
         }
         if (!CanonicalFile(&file, layout, &canonical)) {
+            *problem = kNoMemory;
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
         }
@@ -223,6 +251,7 @@ HBITMAP LoadBmpFile(const char* path) {
     DecodedImage image;
     if (!DecodeBmp(canonical.data(), canonical.size(), &image) || image.width != layout.width ||
         image.height != layout.height) {
+        *problem = "its pixels cannot be decoded";
         SetLastError(ERROR_INVALID_DATA);
         return nullptr;
     }
@@ -230,6 +259,7 @@ HBITMAP LoadBmpFile(const char* path) {
     try {
         bitmap = std::make_unique<BitmapObject>();
     } catch (const std::bad_alloc&) {
+        *problem = kNoMemory;
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
@@ -254,6 +284,13 @@ extern "C" HANDLE WINAPI LoadImageA(HINSTANCE, LPCSTR name, UINT type, int width
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    // Relative names resolve against the current directory, as on Windows.
-    return w32::LoadBmpFile(name);
+    // Relative names resolve against the current directory, as on Windows. Our choice: a file that cannot
+    // be loaded is named on stderr with the reason, once per call, for the user of a program that shows
+    // nothing else (LoadImageA itself only gives the error code).
+    const char* problem = nullptr;
+    HANDLE loaded = w32::LoadBmpFile(name, &problem);
+    if (loaded == nullptr)
+        std::fprintf(stderr, "%s: picture \"%s\" not loaded: %s\n", program_invocation_short_name, name,
+                     problem != nullptr ? problem : "unknown reason");
+    return loaded;
 }
