@@ -1,8 +1,10 @@
 // The GTK display backend and file chooser driven through the X server as a user would (XTest), checked from both
-// sides: the messages a window procedure receives, and what GTK and the server show.
+// sides: the messages a window procedure receives, and what GTK and the server show. The pixel tests run on a
+// Wayland compositor too (weston), which they read back with weston-screenshooter.
 #include <windows.h>
 #include <commdlg.h>
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <unistd.h>
@@ -131,7 +133,7 @@ protected:
     }
 
     void SetUp() override {
-        if (!ready) GTEST_SKIP() << "no X display";
+        if (!ready) GTEST_SKIP() << "no display";
         seen.clear();
     }
 
@@ -221,21 +223,100 @@ TEST_F(GtkBackendTest, ClientAreaIsExactlyUsersUnderTheMenuBarAndFollowsSizeChan
     EXPECT_EQ(AreaSize(), std::make_pair(400, 250));
 }
 
-// What the server shows of the client area, as 0x00RRGGBB words, row by row.
-std::vector<uint32_t> ServerPixels(GtkWidget* toplevel, GtkWidget* menuBar, int width, int height) {
+// The pixels of a picture, as 0x00RRGGBB words, row by row.
+std::vector<uint32_t> PixbufWords(GdkPixbuf* shown, int x, int y, int width, int height) {
     std::vector<uint32_t> result;
-    int menuHeight = gtk_widget_get_allocated_height(menuBar);
-    GdkPixbuf* shown = gdk_pixbuf_get_from_window(gtk_widget_get_window(toplevel), 0, menuHeight, width, height);
-    if (shown == nullptr) return result;
+    if (shown == nullptr || x < 0 || y < 0 || x + width > gdk_pixbuf_get_width(shown) ||
+        y + height > gdk_pixbuf_get_height(shown))
+        return result;
     const guchar* pixels = gdk_pixbuf_get_pixels(shown);
     int stride = gdk_pixbuf_get_rowstride(shown), channels = gdk_pixbuf_get_n_channels(shown);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const guchar* p = pixels + y * stride + x * channels;
+    for (int row = y; row < y + height; ++row) {
+        for (int column = x; column < x + width; ++column) {
+            const guchar* p = pixels + row * stride + column * channels;
             result.push_back(static_cast<uint32_t>(p[0]) << 16 | p[1] << 8 | p[2]);
         }
     }
-    g_object_unref(shown);
+    return result;
+}
+
+bool OnWayland() { return !GDK_IS_X11_DISPLAY(gdk_display_get_default()); }
+
+// Where weston shows the top-left corner of the window's surface (GTK's shadow included), from weston-debug's
+// scene graph.
+bool WestonSurfaceOrigin(const char* title, int* x, int* y) {
+    gchar* graph = nullptr;
+    if (!g_spawn_command_line_sync("weston-debug scene-graph", &graph, nullptr, nullptr, nullptr)) return false;
+    std::string text(graph != nullptr ? graph : "");
+    g_free(graph);
+    size_t at = text.find(std::string("top-level window '") + title + "'");
+    if (at == std::string::npos || (at = text.find("position: ", at)) == std::string::npos) return false;
+    return std::sscanf(text.c_str() + at, "position: (%d, %d)", x, y) == 2;
+}
+
+// The whole of weston's screen as weston-screenshooter saves it (in the directory it runs in).
+GdkPixbuf* WestonScreen() {
+    char folder[] = "/tmp/pelomi-screen.XXXXXX";
+    if (mkdtemp(folder) == nullptr) return nullptr;
+    gchar* argv[] = {const_cast<gchar*>("weston-screenshooter"), nullptr};
+    GdkPixbuf* screen = nullptr;
+    if (g_spawn_sync(folder, argv, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr)) {
+        if (DIR* listing = opendir(folder)) {
+            while (dirent* entry = readdir(listing)) {
+                if (entry->d_name[0] == '.') continue;
+                std::string path = std::string(folder) + "/" + entry->d_name;
+                if (screen == nullptr) screen = gdk_pixbuf_new_from_file(path.c_str(), nullptr);
+                std::remove(path.c_str());
+            }
+            closedir(listing);
+        }
+    }
+    rmdir(folder);
+    return screen;
+}
+
+// Our choice: a window's rectangle follows the position GTK reports for it, also where the compositor places
+// windows itself and ignores the positions asked for (Wayland).
+TEST_F(GtkBackendTest, WindowRectanglesFollowThePositionGtkReports) {
+    HWND window = Open("position");
+    for (POINT asked : {POINT{26, 26}, POINT{140, 90}}) {
+        MoveWindow(window, asked.x, asked.y, 232, 255, TRUE);
+        auto matches = [&] {
+            int x = -1, y = -1;
+            gtk_window_get_position(GTK_WINDOW(toplevel), &x, &y);
+            RECT rect{};
+            GetWindowRect(window, &rect);
+            return rect.left == x && rect.top == y;
+        };
+        EXPECT_TRUE(PumpUntil(matches)) << asked.x << ", " << asked.y;
+        Settle();
+        EXPECT_TRUE(matches());
+        RECT rect{};
+        GetWindowRect(window, &rect);
+        EXPECT_EQ(rect.right - rect.left, 232);  // the size stays as asked
+        EXPECT_EQ(rect.bottom - rect.top, 255);
+    }
+}
+
+// What the screen shows of the client area (at the bottom of the window): what the X server holds, or what
+// weston composes.
+std::vector<uint32_t> ServerPixels(GtkWidget* toplevel, GtkWidget* menuBar, int width, int height) {
+    if (OnWayland()) {
+        int x = 0, y = 0;
+        if (!WestonSurfaceOrigin(gtk_window_get_title(GTK_WINDOW(toplevel)), &x, &y)) return {};
+        int menuX = 0, menuY = 0;  // in the surface, under GTK's title bar
+        gtk_widget_translate_coordinates(menuBar, toplevel, 0, 0, &menuX, &menuY);
+        GdkPixbuf* screen = WestonScreen();
+        std::vector<uint32_t> result =
+            PixbufWords(screen, x + menuX, y + menuY + gtk_widget_get_allocated_height(menuBar), width, height);
+        if (screen != nullptr) g_object_unref(screen);
+        return result;
+    }
+    int menuHeight = gtk_widget_get_allocated_height(menuBar);
+    GdkPixbuf* shown = gdk_pixbuf_get_from_window(gtk_widget_get_window(toplevel), 0, menuHeight, width, height);
+    std::vector<uint32_t> result = PixbufWords(shown, 0, 0, width, height);
+    if (shown != nullptr) g_object_unref(shown);
     return result;
 }
 
@@ -255,9 +336,23 @@ int CountWrongPixels(const std::vector<uint32_t>& shown, const std::vector<uint3
     return wrong;
 }
 
+// What the screen shows once it shows `expected`: read at once, or, for pictures drawn in GTK's next frame,
+// read again while GTK's main loop runs until it matches (or a generous bound).
+std::vector<uint32_t> ScreenShowing(const std::vector<uint32_t>& expected, bool inGtksFrames, GtkWidget* toplevel,
+                                    GtkWidget* menuBar, int width, int height) {
+    std::vector<uint32_t> shown = ServerPixels(toplevel, menuBar, width, height);
+    for (int i = 0; i < 50 && inGtksFrames && shown != expected; ++i) {
+        Settle();
+        shown = ServerPixels(toplevel, menuBar, width, height);
+    }
+    return shown;
+}
+
 // Draws a pattern, then bands, rows and single pixels over it, on a window of its own, and checks after each
-// call and after the window is hidden and shown that the server shows exactly the client surface.
-void CheckPixelsReachTheServer(HWND window, GtkWidget* toplevel, GtkWidget* area, GtkWidget* menuBar) {
+// call and after the window is hidden and shown that the screen shows exactly the client surface: at once,
+// with no message loop turning, unless `inGtksFrames`.
+void CheckPixelsReachTheScreen(HWND window, GtkWidget* toplevel, GtkWidget* area, GtkWidget* menuBar,
+                               bool inGtksFrames) {
     constexpr int kWidth = 216, kHeight = 196;
     // A pattern no two neighbouring pixels share, drawn without a message loop turning afterwards.
     std::vector<uint32_t> expected(kWidth * kHeight);
@@ -275,7 +370,8 @@ void CheckPixelsReachTheServer(HWND window, GtkWidget* toplevel, GtkWidget* area
     std::vector<uint32_t> pattern = expected;
     HDC dc = GetDC(window);
     StretchDIBits(dc, 0, 0, kWidth, kHeight, 0, 0, kWidth, kHeight, pattern.data(), &info, DIB_RGB_COLORS, SRCCOPY);
-    EXPECT_EQ(CountWrongPixels(ServerPixels(toplevel, menuBar, kWidth, kHeight), expected, kWidth, "whole pattern"), 0);
+    auto screen = [&] { return ScreenShowing(expected, inGtksFrames, toplevel, menuBar, kWidth, kHeight); };
+    EXPECT_EQ(CountWrongPixels(screen(), expected, kWidth, "whole pattern"), 0);
 
     // Later drawings change a few rows, one pixel, or nothing: each is on the server as it returns.
     struct Step {
@@ -298,7 +394,7 @@ void CheckPixelsReachTheServer(HWND window, GtkWidget* toplevel, GtkWidget* area
                 pixel = step.rop == WHITENESS ? 0xFFFFFFu : step.rop == BLACKNESS ? 0u : ~pixel & 0xFFFFFFu;
             }
         }
-        EXPECT_EQ(CountWrongPixels(ServerPixels(toplevel, menuBar, kWidth, kHeight), expected, kWidth, step.name), 0);
+        EXPECT_EQ(CountWrongPixels(screen(), expected, kWidth, step.name), 0);
     }
     ReleaseDC(window, dc);
 
@@ -308,20 +404,26 @@ void CheckPixelsReachTheServer(HWND window, GtkWidget* toplevel, GtkWidget* area
     gtk_widget_show(toplevel);
     PumpUntil([&] { return gtk_widget_get_mapped(area); });
     Settle();
-    EXPECT_EQ(CountWrongPixels(ServerPixels(toplevel, menuBar, kWidth, kHeight), expected, kWidth, "re-exposed"), 0);
+    EXPECT_EQ(CountWrongPixels(ScreenShowing(expected, true, toplevel, menuBar, kWidth, kHeight), expected, kWidth,
+                               "re-exposed"),
+              0);
 }
 
-// Put from shared memory where the server offers it (the default), else painted through cairo.
-TEST_F(GtkBackendTest, PixelsDrawnOnTheWindowAreOnTheServerBeforeTheCallReturns) {
+// The default: put from shared memory on X11, committed on a subsurface of our own on Wayland, either way on
+// the screen before the call returns.
+TEST_F(GtkBackendTest, PixelsDrawnOnTheWindowAreOnTheScreenAtOnce) {
     HWND window = Open("pixels");
-    CheckPixelsReachTheServer(window, toplevel, area, menuBar);
+    CheckPixelsReachTheScreen(window, toplevel, area, menuBar, false);
 }
 
-TEST_F(GtkBackendTest, PixelsPaintedThroughCairoAreOnTheServerBeforeTheCallReturns) {
+// Where neither can be had: painted through cairo at once on X11, drawn in GTK's next frame on Wayland.
+TEST_F(GtkBackendTest, PixelsDrawnThroughGtkAreOnTheScreen) {
     w32::UseX11SharedMemory(false);
-    HWND window = Open("pixels through cairo");
-    CheckPixelsReachTheServer(window, toplevel, area, menuBar);
+    w32::UseWaylandSubsurface(false);
+    HWND window = Open("pixels through GTK");
+    CheckPixelsReachTheScreen(window, toplevel, area, menuBar, OnWayland());
     w32::UseX11SharedMemory(true);
+    w32::UseWaylandSubsurface(true);
 }
 
 // Alt+/ and Alt+Shift+/ as a window procedure receives them (after TranslateMessage) on two layouts.

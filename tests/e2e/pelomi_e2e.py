@@ -1,17 +1,21 @@
 #!/usr/bin/env python3
-"""End-to-end tests of the real program on the GTK backend.
+"""End-to-end tests of the real program on the GTK backend, the same tests on X11 and on Wayland.
 
-Every test starts its own X server (scripts/xvfb-session) and its own PulseAudio daemon
-(scripts/pulse-session: a null sink whose monitor is the default source, so what the test plays is what
-the program hears), runs the program in a directory of its own, drives it with xdotool and reads the
-screen back with ImageMagick's import.
+Every test starts its own display and its own PulseAudio daemon (scripts/pulse-session: a null sink whose
+monitor is the default source, so what the test plays is what the program hears), runs the program in a
+directory of its own, drives it with xdotool and reads the screen back with ImageMagick's import. The
+display is an X server (scripts/xvfb-session), or with PELOMI_E2E_DISPLAY=wayland a weston whose output is a
+window on a private X server (scripts/weston-session nested): xdotool's input reaches the program through
+weston, import reads weston's output, and weston-debug's scene graph says where its windows are.
 
 Environment: PELOMI_PROGRAM (the program), PELOMI_SOURCE_DIR (the repository), PELOMI_CLOSE_REQUEST (the
 helper that sends a window manager's close request), PELOMI_SHOTS_DIR (where screenshots are kept; none
-kept when unset). Exits 77 when every test it ran was skipped.
+kept when unset), PELOMI_E2E_DISPLAY (x11, the default, or wayland). Exits 77 when every test it ran was
+skipped.
 """
 
 import os
+import re
 import shlex
 import shutil
 import struct
@@ -26,6 +30,7 @@ SOURCE = os.environ.get("PELOMI_SOURCE_DIR", os.path.dirname(os.path.dirname(HER
 PROGRAM = os.environ.get("PELOMI_PROGRAM", "")
 CLOSE_REQUEST = os.environ.get("PELOMI_CLOSE_REQUEST", "")
 SHOTS = os.environ.get("PELOMI_SHOTS_DIR", "")
+WAYLAND = os.environ.get("PELOMI_E2E_DISPLAY", "x11") == "wayland"
 SAMPLE_SHEET = os.path.join(SOURCE, "assets", "default.bmp")
 
 TITLE = "Pelomi2"
@@ -35,6 +40,8 @@ CLIENT_W, CLIENT_H = 216, 196
 BAR_ROW = 15           # a canvas row through the white bar (the bar spans rows 5 to 25)
 CELL_TOP = 30          # the cell is drawn at (0, 30) on the canvas
 WHITE, BLACK = (255, 255, 255), (0, 0, 0)
+APP_ID = "pelomi"      # the desktop entry's name: pelomi.desktop
+SCREEN_W, SCREEN_H = (1280, 800) if WAYLAND else (1024, 768)  # weston's output, or the X server's screen
 
 
 # ---- waiting and tools ------------------------------------------------------------------------------
@@ -133,9 +140,8 @@ class Desktop:
     def __init__(self, test, sheet=True, sound=True, layout="us"):
         self.test = test
         self.env = dict(os.environ)
-        for name in ("WAYLAND_DISPLAY", "GDK_BACKEND", "DISPLAY", "PULSE_SERVER"):
+        for name in ("WAYLAND_DISPLAY", "GDK_BACKEND", "DISPLAY", "PULSE_SERVER", "XDG_RUNTIME_DIR"):
             self.env.pop(name, None)
-        self.env["GDK_BACKEND"] = "x11"
         self.env["NO_AT_BRIDGE"] = "1"   # no accessibility bus to look for
         self.env["GSETTINGS_BACKEND"] = "memory"  # the chooser's settings: no session bus to keep them
         self.work = tempfile.mkdtemp(prefix="pelomi-e2e.")
@@ -149,7 +155,10 @@ class Desktop:
         os.makedirs(self.cwd)
         if sheet:
             shutil.copy(SAMPLE_SHEET, os.path.join(self.cwd, "default.bmp"))
-        self._start_x(layout)
+        if WAYLAND:
+            self._start_weston(layout)
+        else:
+            self._start_x(layout)
         if sound:
             self._start_sound()
         self.tone = None
@@ -162,6 +171,17 @@ class Desktop:
         self.env["DISPLAY"] = values["DISPLAY"]
         self.test.addCleanup(subprocess.run, [session, "stop", values["PELOMI_XVFB_PID"]], check=False)
         self.run("setxkbmap", layout)
+
+    def _start_weston(self, layout):
+        """GDK takes Wayland when WAYLAND_DISPLAY is set, DISPLAY (the X server under weston) or not."""
+        session = os.path.join(SOURCE, "scripts", "weston-session")
+        env = dict(self.env, PELOMI_XKB_LAYOUT=layout, PELOMI_WESTON_SIZE="%dx%d" % (SCREEN_W, SCREEN_H))
+        values = exports(subprocess.run([session, "start", "nested"], check=True, capture_output=True, text=True,
+                                        env=env).stdout)
+        self.env.update(values)
+        self.test.addCleanup(subprocess.run, [session, "stop", values["PELOMI_WESTON_DIR"]], check=False)
+        # weston follows the pointer once it has entered its output window
+        self.run("xdotool", "mousemove", "2000", "2000", "mousemove", "1", "1")
 
     def _start_sound(self):
         session = os.path.join(SOURCE, "scripts", "pulse-session")
@@ -196,15 +216,35 @@ class Desktop:
         except subprocess.TimeoutExpired:
             return None
 
-    # -- windows, keys, mouse
+    # -- windows, keys, mouse: a window is an X window id, or on Wayland its title
 
     def find_window(self, title):
+        if WAYLAND:
+            return title if title in self.wayland_windows() else None
         found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % title],
                                capture_output=True, text=True, env=self.env).stdout.split()
         return found[0] if found else None
 
+    def wayland_windows(self):
+        """{title: (app id, (x1, y1, x2, y2) of its window geometry)} of weston's top-level windows."""
+        graph = subprocess.run(["weston-debug", "scene-graph"], capture_output=True, text=True, env=self.env,
+                               timeout=10).stdout
+        windows = {}
+        for match in re.finditer(r"top-level window '(.*)' of (\S+), .*\n.*\n\s*\[opaque: \((-?\d+), (-?\d+)\) -> "
+                                 r"\((-?\d+), (-?\d+)\)\]", graph):
+            windows[match.group(1)] = (match.group(2), tuple(int(match.group(i)) for i in range(3, 7)))
+        return windows
+
+    def title(self, window):
+        if WAYLAND:
+            return window
+        return self.run("xdotool", "getwindowname", window).strip()
+
     def geometry(self, window):
-        """(x, y, width, height) of a top-level window on the screen."""
+        """(x, y, width, height) of a top-level window on the screen (on Wayland GTK's title bar included)."""
+        if WAYLAND:
+            x1, y1, x2, y2 = self.wayland_windows()[window][1]
+            return x1, y1, x2 - x1, y2 - y1
         info = {}
         for line in self.run("xwininfo", "-id", window).splitlines():
             if ":" in line:
@@ -217,6 +257,53 @@ class Desktop:
         """The client area sits at the bottom of the main window, under the menu bar."""
         x, y, _, height = self.geometry(self.window)
         return x, y + height - CLIENT_H
+
+    def drag(self, button, start, end):
+        """Super and a button dragged from one screen point to another: weston's move (1) and resize (3)."""
+        self.run("xdotool", "mousemove", *map(str, start), "keydown", "super", "mousedown", str(button),
+                 "mousemove", str((start[0] + end[0]) // 2), str((start[1] + end[1]) // 2),
+                 "mousemove", *map(str, end), "mouseup", str(button), "keyup", "super")
+
+    def resize(self, window, width, height):
+        if not WAYLAND:
+            self.run("xdotool", "windowsize", "--sync", window, str(width), str(height))
+            return
+        x, y, old_width, old_height = self.geometry(window)
+        corner = (x + old_width - 10, y + old_height - 10)
+        self.drag(3, corner, (corner[0] + width - old_width, corner[1] + height - old_height))
+        wait_for(lambda: self.geometry(window)[2:] == (width, height))
+
+    def move(self, window, x, y):
+        if not WAYLAND:
+            self.run("xdotool", "windowmove", "--sync", window, str(x), str(y))
+            return
+        old_x, old_y, width, _ = self.geometry(window)
+        grip = (old_x + width // 2, old_y + 60)
+        self.drag(1, grip, (grip[0] + x - old_x, grip[1] + y - old_y))
+        wait_for(lambda: self.geometry(window)[:2] == (x, y))
+
+    def close_box(self, window):
+        """A window manager's close request; on Wayland a click on the close button of GTK's title bar."""
+        if WAYLAND:
+            x, y, width, _ = self.geometry(window)
+            self.run("xdotool", "mousemove", str(x + width - 18), str(y + 18), "click", "1")
+        else:
+            self.run(CLOSE_REQUEST, window)
+
+    def title_bar_height(self):
+        """Rows of GTK's title bar over a Wayland window: the main window's rows above its menu bar."""
+        x, y, width, height = self.geometry(self.window)
+        column = self.grab(x + width - 3, y, 1, height - CLIENT_H - 1)
+        row = column.height - 2  # in the menu bar, over its bottom line
+        while row > 0 and column.px(0, row - 1) == column.px(0, column.height - 2):
+            row -= 1
+        return row
+
+    def identity(self, window):
+        """What docks show the window by: its Wayland app ID, or its X11 WM_CLASS and icon sizes."""
+        if WAYLAND:
+            return self.wayland_windows()[window][0]
+        return self.run("xprop", "-id", window, "WM_CLASS", "_NET_WM_ICON")
 
     def keys(self, *keys):
         self.run("xdotool", "key", "--delay", "60", *keys)
@@ -300,7 +387,8 @@ class ProgramTest(unittest.TestCase):
     def setUp(self):
         if not PROGRAM or not os.access(PROGRAM, os.X_OK):
             self.skipTest("no program binary (set PELOMI_PROGRAM)")
-        missing = missing_tools("Xvfb", "xdotool", "xwininfo", "import", "setxkbmap", "pulseaudio", "pacat")
+        missing = missing_tools("Xvfb", "xdotool", "xwininfo", "import", "setxkbmap", "pulseaudio", "pacat",
+                                *(("weston", "weston-debug") if WAYLAND else ()))
         if missing:
             self.skipTest("missing tools: " + ", ".join(missing))
 
@@ -338,7 +426,7 @@ class WindowTest(ProgramTest):
     def test_title_client_size_and_icons(self):
         d = self.desktop()
         window = d.start()
-        self.assertEqual(d.run("xdotool", "getwindowname", window).strip(), TITLE)
+        self.assertEqual(d.title(window), TITLE)
         x, y, width, height = d.geometry(window)
         self.assertEqual(width, CLIENT_W)
         self.assertGreater(height, CLIENT_H, "no menu bar above the client area")
@@ -351,9 +439,14 @@ class WindowTest(ProgramTest):
         above = d.grab(x, y + height - CLIENT_H - 1, CLIENT_W, 1)
         self.assertNotEqual(above.px(100, 0), BLACK)
         d.window_shot(window, "main-window-silent")
-        icons = d.run("xprop", "-id", window, "_NET_WM_ICON")
-        self.assertIn("32 x 32", icons)
-        self.assertIn("16 x 16", icons)
+        # Docks find the desktop entry (and its icon) by the app ID or WM_CLASS; X11 has the icons too.
+        identity = d.identity(window)
+        if WAYLAND:
+            self.assertEqual(identity, APP_ID)
+        else:
+            self.assertIn('WM_CLASS(STRING) = "%s", "Pelomi"' % APP_ID, identity)
+            self.assertIn("32 x 32", identity)
+            self.assertIn("16 x 16", identity)
 
     def test_started_without_sheet_shows_only_the_bar(self):
         d = self.desktop(sheet=False)
@@ -371,7 +464,7 @@ class WindowTest(ProgramTest):
         window = d.start()
         self.settled_canvas(5)
         menu = d.geometry(window)[3] - CLIENT_H
-        d.run("xdotool", "windowsize", "--sync", window, "320", str(menu + 260))
+        d.resize(window, 320, menu + 260)
         x, y, width, height = d.geometry(window)
         self.assertEqual((width, height), (320, menu + 260))
 
@@ -421,11 +514,13 @@ class VersionDialogTest(ProgramTest):
         d = self.desktop(layout=layout)
         d.start()
         self.settled_canvas(5)
+        title_bar = d.title_bar_height() if WAYLAND else 0  # while nothing covers the main window
         for opener, closer in (("alt+slash", "Escape"), ("alt+question", "Return")):
             d.keys(opener)
             dialog = wait_for(lambda: d.find_window(VERSION_TITLE))
             self.assertTrue(dialog, "%s did not open the version dialog on the %s layout" % (opener, layout))
-            self.assertEqual(d.geometry(dialog)[2:], (460, 150))  # 230 x 75 dialog units
+            # 230 x 75 dialog units, under GTK's title bar on Wayland
+            self.assertEqual(d.geometry(dialog)[2:], (460, 150 + title_bar))
             d.window_shot(dialog, "version-dialog-" + layout)
             d.keys(closer)
             self.assertTrue(wait_for(lambda: d.find_window(VERSION_TITLE) is None),
@@ -442,10 +537,13 @@ class VersionDialogTest(ProgramTest):
         d = self.desktop()
         d.start()
         self.settled_canvas(5)
+        title_bar = d.title_bar_height() if WAYLAND else 0
         d.keys("alt+slash")
         dialog = wait_for(lambda: d.find_window(VERSION_TITLE))
         self.assertTrue(dialog)
-        d.run("xdotool", "windowmove", "--sync", dialog, "400", "400")  # off the main window
+        # Off the main window, to the other half of the screen.
+        x, y, width, _ = d.geometry(d.window)
+        d.move(dialog, SCREEN_W - 470 if x + width // 2 < SCREEN_W // 2 else 10, y)
         d.play(90)
         canvas = self.settled_canvas(95)
         self.assertEqual(bar_width(canvas), 95)
@@ -455,7 +553,7 @@ class VersionDialogTest(ProgramTest):
         self.expect_cell(d.canvas(), 0, 3)
         # The OK button ends the dialog; the main window takes clicks again.
         x, y, width, _ = d.geometry(dialog)
-        d.run("xdotool", "mousemove", str(x + 420), str(y + 22), "click", "1")
+        d.run("xdotool", "mousemove", str(x + 420), str(y + title_bar + 22), "click", "1")
         self.assertTrue(wait_for(lambda: d.find_window(VERSION_TITLE) is None), "OK did not close the dialog")
         d.click_client(100, 100)
         self.expect_cell_soon(1, 3, bar=95)
@@ -510,12 +608,12 @@ class EndingTest(ProgramTest):
         self.assertEqual(d.exit_code(), 0)
 
     def test_close_box_ends_with_exit_code_0(self):
-        if not CLOSE_REQUEST:
+        if not CLOSE_REQUEST and not WAYLAND:
             self.skipTest("no close-request helper (set PELOMI_CLOSE_REQUEST)")
         d = self.desktop()
         window = d.start()
         self.settled_canvas(5)
-        d.run(CLOSE_REQUEST, window)
+        d.close_box(window)
         self.assertEqual(d.exit_code(), 0)
 
     def test_without_a_display_it_says_so_and_exits_1(self):
@@ -523,6 +621,8 @@ class EndingTest(ProgramTest):
         done = subprocess.run([PROGRAM], env=env, capture_output=True, text=True, timeout=30)
         self.assertEqual(done.returncode, 1)
         self.assertTrue(done.stderr.startswith("no display: "), done.stderr)
+        self.assertIn("Wayland", done.stderr)
+        self.assertIn("X display", done.stderr)
         self.assertEqual(done.stderr.count("\n"), 1)
 
 

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
 #include "gtk/gtk_desktop.h"
 #include "pulse/pulse_wave_device.h"
 
@@ -37,6 +39,18 @@ std::string CommandLineAfterProgram(int argc, char** argv) {
     return line;
 }
 
+// Docks and task switchers match a window to its desktop entry (named after the program file) by the Wayland
+// app ID or the X11 WM_CLASS, which GTK takes from the program's name: the file's own, not argv[0], which
+// whoever starts the program may set to anything.
+void NameProgramAfterItsFile() {
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return;
+    path[length] = '\0';
+    const char* slash = std::strrchr(path, '/');
+    g_set_prgname(slash != nullptr ? slash + 1 : path);
+}
+
 }  // namespace
 
 // Provided by the program, like WinMain: what --help and --version print, and the line for any other argument.
@@ -51,12 +65,15 @@ int main(int argc, char** argv) {
         return 0;
     }
     SetProcessLocale();
+    NameProgramAfterItsFile();
     gtk_disable_setlocale();  // GTK would set LC_ALL from the environment again
     const bool displayOpened = gtk_init_check(&argc, &argv);  // takes GTK's own options out of argv
     if (argc > 1) std::fputs(PROGRAM_TAKES_NO_ARGUMENTS, stderr);
     if (!displayOpened) {
-        const char* display = std::getenv("DISPLAY");
-        std::fprintf(stderr, "no display: cannot open the X display \"%s\"\n", display != nullptr ? display : "");
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        const char* x11 = std::getenv("DISPLAY");
+        std::fprintf(stderr, "no display: cannot open the Wayland display \"%s\" or the X display \"%s\"\n",
+                     wayland != nullptr ? wayland : "", x11 != nullptr ? x11 : "");
         return 1;
     }
     if (!w32::UseGtkDisplay()) {

@@ -1,11 +1,16 @@
 // The GTK 3 display: a GtkWindow per top-level window (menu bar over an exact client area), children as widgets.
-// Leaves out moves made by the window manager (USER keeps the position it chose), minimised and maximised states.
+// [x] X11 and Wayland; where the compositor places windows itself (Wayland), USER's rectangles follow GTK
+// [ ] moves made by an X11 window manager (USER keeps the position it chose), minimised and maximised states
 #include <algorithm>
 #include <thread>
 
 #include "gtk/gtk_desktop.h"
 #include "gtk/gtk_state.h"
 #include "user/input_delivery.h"
+
+#ifdef GDK_WINDOWING_WAYLAND
+#include <gdk/gdkwayland.h>
+#endif
 
 namespace w32 {
 namespace {
@@ -79,9 +84,25 @@ void OnClientAllocated(GtkWidget*, GdkRectangle* allocation, gpointer window) {
     DeliverClientResize(entry->window, allocation->width, allocation->height);
 }
 
+// Our choice: where the compositor places windows itself and ignores the positions asked for (Wayland), the
+// position GTK reports is the only one there is, and USER's rectangle follows it.
+void FollowReportedPosition(GtkWindowEntry& entry) {
+#ifdef GDK_WINDOWING_WAYLAND
+    if (!GDK_IS_WAYLAND_DISPLAY(gtk_widget_get_display(entry.toplevel))) return;
+    int x = 0, y = 0;
+    gtk_window_get_position(GTK_WINDOW(entry.toplevel), &x, &y);
+    if (x != entry.windowRect.left || y != entry.windowRect.top) DeliverWindowMove(entry.window, x, y);
+#else
+    (void)entry;
+#endif
+}
+
 // After a configure the window has the size the server gave it, whatever we asked for.
 gboolean OnConfigured(GtkWidget*, GdkEvent*, gpointer window) {
-    if (GtkWindowEntry* entry = FindEntry(static_cast<HWND>(window))) entry->resizePending = false;
+    GtkWindowEntry* entry = FindEntry(static_cast<HWND>(window));
+    if (entry == nullptr) return FALSE;
+    entry->resizePending = false;
+    FollowReportedPosition(*entry);
     return FALSE;
 }
 
@@ -213,6 +234,7 @@ void WindowMoved(HWND window, const RECT& windowRect, const RECT& clientRect) {
     if (entry->toplevel != nullptr) {
         if (moved) gtk_window_move(GTK_WINDOW(entry->toplevel), windowRect.left, windowRect.top);
         FitTopLevel(*entry);
+        if (moved) FollowReportedPosition(*entry);
     } else {
         FitChild(*entry);
     }
@@ -277,10 +299,23 @@ bool ScreenSize(SIZE* size) {
     return true;
 }
 
-const DisplayBackend kGtkDisplay = {
-    "gtk",       WindowCreated,  WindowDestroyed, WindowShown,   WindowMoved, WindowTextChanged, WindowEnabled,
-    MenuChanged, SurfaceChanged, PollEvents,      WaitForEvents, Wake,        ScreenSize,
-};
+DisplayBackend MakeGtkDisplay() {
+    DisplayBackend backend{};
+    backend.name = "gtk";
+    backend.windowCreated = WindowCreated;
+    backend.windowDestroyed = WindowDestroyed;
+    backend.windowShown = WindowShown;
+    backend.windowMoved = WindowMoved;
+    backend.windowTextChanged = WindowTextChanged;
+    backend.windowEnabled = WindowEnabled;
+    backend.menuChanged = MenuChanged;
+    backend.surfaceChanged = SurfaceChanged;
+    backend.pollEvents = PollEvents;
+    backend.waitForEvents = WaitForEvents;
+    backend.wake = Wake;
+    backend.screenSize = ScreenSize;
+    return backend;
+}
 
 // Dialog controls get the exact pixel sizes of their templates, smaller than the theme's buttons like.
 const char kControlCss[] =
@@ -333,7 +368,8 @@ bool UseGtkDisplay() {
                                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     }
     gtkThread = std::this_thread::get_id();
-    SetDisplayBackend(&kGtkDisplay);
+    static const DisplayBackend gtkDisplay = MakeGtkDisplay();
+    SetDisplayBackend(&gtkDisplay);
     return true;
 }
 

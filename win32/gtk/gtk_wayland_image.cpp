@@ -205,9 +205,11 @@ ShmBuffer* FreeBuffer(WaylandScreenImage& made) {
     return &added;
 }
 
-// Puts the subsurface on GTK's current surface of the window at the area's place. A new subsurface and a
-// new place take effect with GTK's next commit of its own surface, so that one is asked for.
-void Place(GtkWindowEntry& entry, WaylandScreenImage& made, wl_surface* parent, int x, int y) {
+// Puts the subsurface on GTK's current surface of the window at the area's place. A new subsurface and a new
+// place take effect with a commit of GTK's surface: GTK's own when it is drawing, else ours at once (GTK
+// leaves nothing pending between its frames, so that commit carries only our change).
+void Place(WaylandScreenImage& made, wl_surface* parent, int x, int y, bool gtkCommits) {
+    bool changed = false;
     if (made.parent != parent) {
         DropSubsurface(made);
         wl_compositor* compositor = gdk_wayland_display_get_wl_compositor(globals.display);
@@ -222,23 +224,28 @@ void Place(GtkWindowEntry& entry, WaylandScreenImage& made, wl_surface* parent, 
         made.parent = parent;
         made.x = made.y = -1;
         if (made.latest != nullptr && made.pending == nullptr) made.pending = made.latest;
+        changed = true;
     }
     if (made.x != x || made.y != y) {
         wl_subsurface_set_position(made.subsurface, x, y);
         made.x = x;
         made.y = y;
-        gtk_widget_queue_draw(entry.area);
+        changed = true;
     }
     if (made.frame == nullptr && made.pending != nullptr) {
         ShmBuffer* waiting = made.pending;
         made.pending = nullptr;
         Commit(made, waiting);
     }
+    if (changed && !gtkCommits) {
+        wl_surface_commit(parent);
+        wl_display_flush(made.display);
+    }
 }
 
-// GTK's surface under the area and the area's place on it; null when there is none to sit on yet. A
-// subsurface goes only on a surface GTK has committed since it was shown: weston leaves one made earlier
-// out of the picture.
+// GTK's surface under the area and the area's place on it; null when there is none to sit on yet. Only a
+// surface GTK has drawn and committed since it was shown will do: before that, a commit of ours could
+// come ahead of GTK's answer to the compositor's first configure, which the protocol forbids.
 wl_surface* ParentOf(GtkWindowEntry& entry, int* x, int* y) {
     GdkWindow* area = gtk_widget_get_window(entry.area);
     GdkWindow* native = area != nullptr ? NativeHolder(area, x, y) : nullptr;
@@ -271,7 +278,7 @@ bool PutOnWayland(GtkWindowEntry& entry, const PixelSurface& surface) {
     CopyOpaque(buffer->pixels, surface);
     made->latest = buffer;
     made->pending = buffer;
-    Place(entry, *made, parent, x, y);
+    Place(*made, parent, x, y, false);
     return true;
 }
 
@@ -279,7 +286,7 @@ void PlaceWaylandImage(GtkWindowEntry& entry) {
     WaylandScreenImage* made = entry.waylandImage;
     if (made == nullptr) return;
     int x = 0, y = 0;
-    if (wl_surface* parent = ParentOf(entry, &x, &y)) Place(entry, *made, parent, x, y);
+    if (wl_surface* parent = ParentOf(entry, &x, &y)) Place(*made, parent, x, y, true);
 }
 
 void HideWaylandImage(GtkWindowEntry& entry) {
