@@ -173,7 +173,7 @@ TEST_F(CaptureCycle, StoppingBetweenDataAndCloseFindsTheDeviceClosed) {
     EXPECT_EQ(BarWidth(), 0) << "nor draw";
 }
 
-TEST_F(CaptureCycle, AFailedOpenEndsTheAnimationQuietlyAndTheWindowRunsOn) {
+TEST_F(CaptureCycle, AFailedOpenEndsTheAnimationQuietlyALostServerOnlyPausesIt) {
     // At start: no notification ever comes, nothing is drawn.
     ScriptedWaveDevice::FailOpens(MMSYSERR_BADDEVICEID);
     ASSERT_TRUE(StartCapture(window));
@@ -185,18 +185,28 @@ TEST_F(CaptureCycle, AFailedOpenEndsTheAnimationQuietlyAndTheWindowRunsOn) {
     StopCapture();
     FreeCaptureBuffer();
 
-    // Later: the block that was recording is still drawn; then the window keeps its last picture.
+    // Later the server goes away: the block in flight comes back and is drawn (over the whole buffer, so
+    // as the last one), the cycle opens again and its block waits, without sound, until the server is back.
     HWAVEIN first = StartRecording();
-    ScriptedWaveDevice::FailOpens(MMSYSERR_NODRIVER);
     ASSERT_TRUE(ScriptedWaveDevice::Feed(BlockOfLevel(30)));
     testwin::PumpMessages();
-    EXPECT_EQ(TakeLog(), (Dispatches{{MM_WIM_DATA, first}, {MM_WIM_CLOSE, first}}));
+    HWAVEIN second = captureDevice;
+    TakeLog();
+    ScriptedWaveDevice::ServerDown();
+    testwin::PumpMessages();
+    EXPECT_EQ(TakeLog(), (Dispatches{{MM_WIM_DATA, second}, {MM_WIM_CLOSE, second}, {MM_WIM_OPEN, captureDevice}}));
+    EXPECT_NE(first, second);
     EXPECT_EQ(BarWidth(), 30 + 5);
+    ScriptedWaveDevice::Advance(3000000);
     EXPECT_FALSE(ScriptedWaveDevice::Feed(BlockOfLevel(80)));
     testwin::PumpMessages();
     EXPECT_EQ(TakeLog(), Dispatches{});
-    EXPECT_EQ(BarWidth(), 30 + 5);
-    EXPECT_TRUE(PostMessageA(window, WM_USER, 0, 0)) << "the window still takes messages";
+
+    ScriptedWaveDevice::ServerUp();
+    ScriptedWaveDevice::Advance(600000);  // the next reconnect
+    ASSERT_TRUE(ScriptedWaveDevice::Feed(BlockOfLevel(80)));
+    testwin::PumpMessages();
+    EXPECT_EQ(BarWidth(), 80 + 5);
 }
 
 TEST_F(CaptureCycle, ImmediateBlocksKeepTheCycleGoingAtTheDevicesPace) {

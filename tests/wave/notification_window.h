@@ -1,5 +1,5 @@
-// A test window that records, in order, the wave notifications dispatched to it.
-// Leaves out everything else a window receives: it goes to DefWindowProcA.
+// A test window that records, in order, the wave notifications dispatched to it, and the PCM formats the
+// wave tests open. Leaves out everything else a window receives: it goes to DefWindowProcA.
 #ifndef PELOMI_TESTS_NOTIFICATION_WINDOW_H
 #define PELOMI_TESTS_NOTIFICATION_WINDOW_H
 
@@ -23,6 +23,17 @@ struct Notification {
 inline void PrintTo(const Notification& n, std::ostream* out) {
     const char* name = n.message == MM_WIM_OPEN ? "OPEN" : n.message == MM_WIM_DATA ? "DATA" : "CLOSE";
     *out << name << "(device " << n.wParam << ", header " << n.lParam << ")";
+}
+
+inline WAVEFORMATEX PcmFormat(WORD channels, DWORD rate, WORD bits) {
+    WAVEFORMATEX format = {};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = channels;
+    format.nSamplesPerSec = rate;
+    format.wBitsPerSample = bits;
+    format.nBlockAlign = static_cast<WORD>(channels * bits / 8);
+    format.nAvgBytesPerSec = rate * format.nBlockAlign;
+    return format;
 }
 
 inline Notification WimOpen(HWAVEIN device) { return {MM_WIM_OPEN, reinterpret_cast<WPARAM>(device), 0}; }

@@ -1,164 +1,298 @@
-// The scripted wave-input device: streams that receive exactly the bytes a test feeds them while started.
-// Leaves out timing and formats: every format is accepted and bytes are passed on as given.
+// The scripted sound backend: a pretend server that answers every call at once, under the capture core.
+// [x] connect, refuse, go away and come back on demand   [x] sound fed as it comes, or timed by a clock
+// [x] deferred reading and the core's timer on scripted time   [ ] a real server (see pulse/)
 #include "headless/scripted_wave_device.h"
 
 #include <algorithm>
 #include <deque>
-#include <memory>
 #include <mutex>
 #include <utility>
-
-#include "wave/wave_device.h"
 
 namespace w32 {
 namespace {
 
-struct ScriptedStream {
-    WaveInputPort* port = nullptr;
-    bool started = false;
+struct ScriptedRecord {
+    WaveStream* owner = nullptr;
+    uint32_t rate = 0;
+    uint64_t openedAt = 0;
+    int64_t position = 0;  // delivered so far
 };
 
-struct ScriptedWaveState {
-    // Held while delivering, so that once Stop or Close has taken it no delivery is still under way.
-    std::mutex lock;
-    std::vector<std::unique_ptr<ScriptedStream>> streams;
+struct ScriptedServer {
+    std::recursive_mutex lock;
+    uint64_t now = 1000000;
+    bool up = true, connected = false;
+    int failConnects = 0, failStreams = 0;
+    std::vector<ScriptedRecord> records;
     std::deque<std::vector<uint8_t>> immediate;
-    MMRESULT failResult = MMSYSERR_NOERROR;
-    int failCount = 0;
-    std::function<void()> onOpen;
-    ScriptedWaveCounts counts;
+    uint64_t fragmentUsec = 0;  // 0: sound only when fed
+    uint64_t latencyUsec = 0;   // from capture to arrival
+    uint16_t channels = 1;
+    std::function<int16_t(int64_t, int)> sound;
+    uint64_t deferUntil = 0, timerAt = 0;
+    int turns = 0;
+    std::vector<uint64_t> connects;
 };
 
-ScriptedWaveState& State() {
-    static ScriptedWaveState* state = new ScriptedWaveState;  // never destroyed: devices may close during exit
-    return *state;
+ScriptedServer& Server() {
+    static auto* server = new ScriptedServer;  // never destroyed: devices may close during exit
+    return *server;
 }
 
-UINT CountDevices() { return 1; }
+using Hold = std::lock_guard<std::recursive_mutex>;
 
-MMRESULT Open(const WaveCaptureFormat&, WaveInputPort* port, void** stream) {
-    ScriptedWaveState& state = State();
-    std::function<void()> hook;
-    {
-        std::lock_guard<std::mutex> guard(state.lock);
-        if (state.failCount > 0) {
-            --state.failCount;
-            ++state.counts.failedOpens;
-            return state.failResult;
+ScriptedRecord* Find(WaveStream* stream) {
+    for (ScriptedRecord& record : Server().records)
+        if (record.owner == stream) return &record;
+    return nullptr;
+}
+
+void Lock() { Server().lock.lock(); }
+void Unlock() { Server().lock.unlock(); }
+uint64_t Now() { return Server().now; }
+uint64_t FragmentUsec() { return Server().fragmentUsec; }
+
+void Connect() {
+    ScriptedServer& server = Server();
+    server.connects.push_back(server.now);
+    server.connected = server.up && server.failConnects == 0;
+    if (server.failConnects > 0) --server.failConnects;
+    if (server.connected)
+        WaveServerAnswered(*ScriptedWaveDevice::Backend());
+    else
+        WaveServerGone(*ScriptedWaveDevice::Backend());
+}
+
+void Disconnect() { Server().connected = false; }
+
+void OpenStream(WaveStream* stream, uint32_t rate) {
+    ScriptedServer& server = Server();
+    if (server.failStreams > 0) {
+        --server.failStreams;
+        WaveStreamRefused(stream);
+        return;
+    }
+    server.records.push_back({stream, rate, server.now, 0});
+    WaveStreamReady(stream, server.channels);
+}
+
+void CloseStream(WaveStream* stream) {
+    auto& records = Server().records;
+    records.erase(std::remove_if(records.begin(), records.end(),
+                                 [stream](const ScriptedRecord& record) { return record.owner == stream; }),
+                  records.end());
+}
+
+// Fed sound is captured as it is fed; timed sound as the clock runs.
+bool StreamNow(WaveStream* stream, int64_t* position) {
+    const ScriptedRecord* record = Find(stream);
+    if (record == nullptr) return false;
+    const ScriptedServer& server = Server();
+    *position = server.sound ? static_cast<int64_t>((server.now - record->openedAt) * record->rate / 1000000)
+                             : record->position;
+    return true;
+}
+
+void DeferReading(uint64_t until) { Server().deferUntil = until; }
+void SetTimer(uint64_t at) { Server().timerAt = at; }
+
+// When the next timed piece of any stream is complete, or 0 with none.
+uint64_t NextPieceAt() {
+    const ScriptedServer& server = Server();
+    uint64_t next = 0;
+    for (const ScriptedRecord& record : server.records) {
+        const int64_t frames = static_cast<int64_t>(server.fragmentUsec * record.rate / 1000000);
+        const uint64_t at = record.openedAt + server.latencyUsec +
+                            static_cast<uint64_t>(((record.position + frames) * 1000000 + record.rate - 1) / record.rate);
+        if (next == 0 || at < next) next = at;
+    }
+    return next;
+}
+
+// One turn of reading: every timed piece complete by now, each stream in order.
+void ReadPieces() {
+    ScriptedServer& server = Server();
+    bool any = false;
+    for (size_t i = 0; i < server.records.size(); ++i) {
+        for (;;) {
+            ScriptedRecord& record = server.records[i];
+            const int64_t frames = static_cast<int64_t>(server.fragmentUsec * record.rate / 1000000);
+            const uint64_t captured = server.now - std::min(server.now - record.openedAt, server.latencyUsec);
+            const auto arrived = static_cast<int64_t>((captured - record.openedAt) * record.rate / 1000000);
+            if (record.position + frames > arrived) break;
+            std::vector<int16_t> piece(static_cast<size_t>(frames) * server.channels);
+            for (int64_t frame = 0; frame < frames; ++frame)
+                for (int channel = 0; channel < server.channels; ++channel)
+                    piece[frame * server.channels + channel] = server.sound(record.position + frame, channel);
+            const int64_t position = record.position;
+            record.position += frames;
+            any = true;
+            WaveSoundCaptured(record.owner, position, piece.data(), static_cast<size_t>(frames));
+            if (i >= server.records.size() || server.records[i].owner != record.owner) break;
         }
-        auto created = std::make_unique<ScriptedStream>();
-        created->port = port;
-        *stream = created.get();
-        state.streams.push_back(std::move(created));
-        ++state.counts.opens;
-        hook = state.onOpen;
     }
-    if (hook) hook();  // test code: never under our lock
-    return MMSYSERR_NOERROR;
+    server.turns += any;
 }
 
-MMRESULT Start(void* stream) {
-    ScriptedWaveState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
-    auto* scripted = static_cast<ScriptedStream*>(stream);
-    scripted->started = true;
-    ++state.counts.starts;
-    if (!state.immediate.empty()) {
-        std::vector<uint8_t> chunk = std::move(state.immediate.front());
-        state.immediate.pop_front();
-        WaveInputCaptured(scripted->port, chunk.data(), chunk.size());
+// Scripted time up to `until`, in order: the timer, and pieces read when they are complete and reading is
+// no longer deferred.
+void RunUntil(uint64_t until) {
+    ScriptedServer& server = Server();
+    for (;;) {
+        uint64_t piece = server.sound ? NextPieceAt() : 0;
+        if (piece != 0 && server.deferUntil > piece) piece = server.deferUntil;
+        uint64_t next = piece;
+        if (server.timerAt != 0 && (next == 0 || server.timerAt < next)) next = server.timerAt;
+        if (next == 0 || next > until) break;
+        server.now = std::max(server.now, next);
+        if (server.timerAt != 0 && server.timerAt <= server.now) {
+            server.timerAt = 0;
+            WaveTimerDue(*ScriptedWaveDevice::Backend());
+        }
+        if (piece != 0 && piece <= server.now) ReadPieces();
     }
-    return MMSYSERR_NOERROR;
+    server.now = std::max(server.now, until);
 }
 
-void Stop(void* stream) {
-    ScriptedWaveState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
-    static_cast<ScriptedStream*>(stream)->started = false;
-    ++state.counts.stops;
+void Wait(uint64_t until) { RunUntil(until); }
+
+WaveBackend MakeScriptedBackend() {
+    WaveBackend backend = {};
+    backend.name = "scripted";
+    backend.Lock = Lock;
+    backend.Unlock = Unlock;
+    backend.Now = Now;
+    backend.FragmentUsec = FragmentUsec;
+    backend.Wait = Wait;
+    backend.Connect = Connect;
+    backend.Disconnect = Disconnect;
+    backend.OpenStream = OpenStream;
+    backend.CloseStream = CloseStream;
+    backend.StreamNow = StreamNow;
+    backend.DeferReading = DeferReading;
+    backend.SetTimer = SetTimer;
+    return backend;
 }
 
-void Close(void* stream) {
-    ScriptedWaveState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
-    auto& streams = state.streams;
-    streams.erase(std::remove_if(streams.begin(), streams.end(),
-                                 [stream](const std::unique_ptr<ScriptedStream>& s) { return s.get() == stream; }),
-                  streams.end());
-    ++state.counts.closes;
+void DeliverImmediate() {
+    std::vector<uint8_t> chunk;
+    {
+        Hold hold(Server().lock);
+        if (Server().immediate.empty()) return;
+        chunk = std::move(Server().immediate.front());
+        Server().immediate.pop_front();
+    }
+    ScriptedWaveDevice::Feed(chunk);
 }
-
-const WaveDevice kScriptedWaveDevice = {"scripted", CountDevices, Open, Start, Stop, Close};
 
 }  // namespace
 
-const WaveDevice* ScriptedWaveDevice::Backend() { return &kScriptedWaveDevice; }
+const WaveBackend* ScriptedWaveDevice::Backend() {
+    static const WaveBackend backend = MakeScriptedBackend();
+    return &backend;
+}
 
 void ScriptedWaveDevice::Reset() {
-    ScriptedWaveState& state = State();
-    std::function<void()> oldHook;
-    {
-        std::lock_guard<std::mutex> guard(state.lock);
-        state.immediate.clear();
-        state.failResult = MMSYSERR_NOERROR;
-        state.failCount = 0;
-        oldHook.swap(state.onOpen);  // destroyed outside the lock: it may own test objects
-        state.counts = ScriptedWaveCounts{};
-    }
+    ResetWaveDevices(Backend());
+    ScriptedServer& server = Server();
+    Hold hold(server.lock);
+    server.immediate.clear();
+    server.up = true;
+    server.failConnects = server.failStreams = 0;
+    server.fragmentUsec = server.latencyUsec = 0;
+    server.channels = 1;
+    server.sound = nullptr;
+    server.turns = 0;
+    server.connects.clear();
 }
 
 void ScriptedWaveDevice::FailOpens(MMRESULT result, int count) {
-    ScriptedWaveState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
-    state.failResult = result;
-    state.failCount = count;
+    Hold hold(Server().lock);
+    (result == MMSYSERR_NODRIVER ? Server().failConnects : Server().failStreams) = count;
 }
 
 void ScriptedWaveDevice::QueueImmediate(std::vector<uint8_t> bytes) {
-    ScriptedWaveState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
-    state.immediate.push_back(std::move(bytes));
+    Hold hold(Server().lock);
+    Server().immediate.push_back(std::move(bytes));
+    OnWaveStart(DeliverImmediate);
 }
 
 bool ScriptedWaveDevice::Feed(const void* bytes, size_t count) {
-    ScriptedWaveState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
+    std::vector<int16_t> samples(count);
+    for (size_t i = 0; i < count; ++i)
+        samples[i] = static_cast<int16_t>((static_cast<const uint8_t*>(bytes)[i] - 128) * 256);
+    ScriptedServer& server = Server();
+    Hold hold(server.lock);
     bool delivered = false;
-    for (auto& stream : state.streams) {
-        if (!stream->started) continue;
-        WaveInputCaptured(stream->port, static_cast<const uint8_t*>(bytes), count);
-        delivered = true;
+    for (size_t i = 0; i < server.records.size(); ++i) {
+        const int64_t position = server.records[i].position;
+        server.records[i].position += static_cast<int64_t>(count);
+        delivered |= WaveSoundCaptured(server.records[i].owner, position, samples.data(), count);
     }
     return delivered;
 }
 
 void ScriptedWaveDevice::LoseSource() {
-    ScriptedWaveState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
-    for (auto& stream : state.streams) {
-        stream->started = false;
-        WaveInputLost(stream->port);
-    }
+    Hold hold(Server().lock);
+    Server().connected = false;
+    WaveServerGone(*Backend());
+    // Scripted time runs on to the reconnect, without sound.
+    for (int waited = 0; Server().up && !Server().connected && waited < 1000; ++waited) RunUntil(Server().now + 1000);
 }
 
-void ScriptedWaveDevice::OnOpen(std::function<void()> hook) {
-    ScriptedWaveState& state = State();
-    std::function<void()> oldHook;
-    {
-        std::lock_guard<std::mutex> guard(state.lock);
-        oldHook.swap(state.onOpen);
-        state.onOpen = std::move(hook);
-    }
+void ScriptedWaveDevice::OnOpen(std::function<void()> hook) { OnWaveOpen(std::move(hook)); }
+
+ScriptedWaveCounts ScriptedWaveDevice::Counts() { return ReadWaveDeviceCounts(); }
+
+void ScriptedWaveDevice::CaptureWithClock(uint64_t fragmentUsec, uint64_t latencyUsec, uint16_t channels,
+                                          std::function<int16_t(int64_t, int)> sound) {
+    Hold hold(Server().lock);
+    Server().fragmentUsec = fragmentUsec;
+    Server().latencyUsec = latencyUsec;
+    Server().channels = channels;
+    Server().sound = std::move(sound);
 }
 
-ScriptedWaveCounts ScriptedWaveDevice::Counts() {
-    ScriptedWaveState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
-    ScriptedWaveCounts counts = state.counts;
-    counts.openStreams = static_cast<int>(state.streams.size());
-    counts.startedStreams = static_cast<int>(
-        std::count_if(state.streams.begin(), state.streams.end(), [](const auto& s) { return s->started; }));
-    return counts;
+void ScriptedWaveDevice::Advance(uint64_t usec) {
+    Hold hold(Server().lock);
+    RunUntil(Server().now + usec);
+}
+
+uint64_t ScriptedWaveDevice::Now() {
+    Hold hold(Server().lock);
+    return Server().now;
+}
+
+uint64_t ScriptedWaveDevice::ReadingDeferredUntil() {
+    Hold hold(Server().lock);
+    return Server().deferUntil;
+}
+
+int ScriptedWaveDevice::ReadingTurns() {
+    Hold hold(Server().lock);
+    return Server().turns;
+}
+
+int ScriptedWaveDevice::RecordStreams() {
+    Hold hold(Server().lock);
+    return static_cast<int>(Server().records.size());
+}
+
+void ScriptedWaveDevice::ServerDown() {
+    Hold hold(Server().lock);
+    Server().up = false;
+    Server().connected = false;
+    WaveServerGone(*Backend());
+}
+
+void ScriptedWaveDevice::ServerUp() {
+    Hold hold(Server().lock);
+    Server().up = true;
+}
+
+std::vector<uint64_t> ScriptedWaveDevice::ConnectAttempts() {
+    Hold hold(Server().lock);
+    return Server().connects;
 }
 
 }  // namespace w32

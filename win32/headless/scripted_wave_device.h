@@ -1,5 +1,7 @@
-// The scripted wave-input device, the default backend: no server, no thread, sound fed from data by tests,
-// open failures and lost sources on demand. Leaves out real time: nothing is captured unless fed.
+// The scripted sound backend, the default one: a pretend server under the capture core with no thread and a
+// clock of its own. Sound is fed from data by tests, or captured from a function of the stream position
+// while scripted time passes; the server can refuse, go away and come back on demand. Leaves out real time:
+// nothing happens unless fed or advanced.
 #ifndef PELOMI_WIN32_SCRIPTED_WAVE_DEVICE_H
 #define PELOMI_WIN32_SCRIPTED_WAVE_DEVICE_H
 
@@ -11,50 +13,60 @@
 #include <functional>
 #include <vector>
 
+#include "wave/wave_device.h"
+
 namespace w32 {
 
-struct WaveDevice;
-
-struct ScriptedWaveCounts {
-    int opens = 0;  // successful ones
-    int failedOpens = 0;
-    int starts = 0;
-    int stops = 0;
-    int closes = 0;
-    int openStreams = 0;
-    int startedStreams = 0;
-};
+using ScriptedWaveCounts = WaveDeviceCounts;
 
 // Every function may be called from any thread; feeding from a second thread plays the part of a real
-// device's capture thread.
+// server's.
 class ScriptedWaveDevice {
 public:
-    static const WaveDevice* Backend();
+    static const WaveBackend* Backend();
 
-    // Back to the start state: opens succeed, nothing is delivered, counts are zero, no hook. Streams still
-    // open stay open.
+    // Back to the start state: a server that answers, never reached yet; opens succeed, nothing is
+    // delivered, counts are zero, no hook, sound only when fed. Devices still open stay open.
     static void Reset();
 
-    // The next `count` opens fail with `result` (MMSYSERR_BADDEVICEID: no source, MMSYSERR_NODRIVER: no
-    // server); waveInOpen returns it and posts nothing.
+    // The next `count` opens that need the server fail with `result` (MMSYSERR_NODRIVER: no server answers a
+    // connect; MMSYSERR_BADDEVICEID: the server has no source for a new stream); waveInOpen returns it and
+    // posts nothing.
     static void FailOpens(MMRESULT result, int count = 1);
 
     // Each later start takes the oldest queued chunk and delivers it at once, inside waveInStart; with
     // nothing queued a started stream stays silent until fed.
     static void QueueImmediate(std::vector<uint8_t> bytes);
 
-    // Sound captured now, delivered to every started stream; false when none is started (the sound is lost,
-    // as sound before a start always is).
+    // 8-bit mono sound captured now, delivered to every started device; false when none is started (the
+    // sound is lost, as sound before a start always is).
     static bool Feed(const void* bytes, size_t count);
     static bool Feed(const std::vector<uint8_t>& bytes) { return Feed(bytes.data(), bytes.size()); }
 
-    // The source disappears under every open stream: their queued buffers come back with what they hold.
+    // The server goes away under every open device (their buffers come back with what they hold) and
+    // answers again at the core's first reconnect, which scripted time runs on to.
     static void LoseSource();
 
     // Runs inside every successful open, before waveInOpen returns and posts MM_WIM_OPEN.
     static void OnOpen(std::function<void()> hook);
 
     static ScriptedWaveCounts Counts();
+
+    // Timed sound. From now on every stream records `sound(position, channel)` from a source of `channels`,
+    // its clock running with scripted time from the moment it opened, in pieces of `fragmentUsec` that
+    // arrive `latencyUsec` after they complete (later while the core defers reading).
+    static void CaptureWithClock(uint64_t fragmentUsec, uint64_t latencyUsec, uint16_t channels,
+                                 std::function<int16_t(int64_t position, int channel)> sound);
+    // Scripted time passes: pieces arrive, the core's timer goes off, in time order.
+    static void Advance(uint64_t usec);
+    static uint64_t Now();
+    static uint64_t ReadingDeferredUntil();
+    static int ReadingTurns();  // turns that delivered at least one piece
+    static int RecordStreams();  // streams the server records now
+    // The server stops answering (and drops the connection) / answers again.
+    static void ServerDown();
+    static void ServerUp();
+    static std::vector<uint64_t> ConnectAttempts();  // scripted times of the core's connects
 };
 
 }  // namespace w32

@@ -31,9 +31,8 @@ struct PulseLoop {
     std::atomic<pa_usec_t> readFrom{0};     // the connection is left unread until then
     std::atomic<int> waiters{0};            // threads in WaitForPulseLoop: read at once meanwhile
     std::atomic<bool> deferring{false};     // the loop thread is in a deferred wait
-    bool readLate = false;                  // the last poll ended a deferred wait (under the lock)
+    std::atomic<bool> nudged{false};        // a timer moved earlier: the wait ends
     uint64_t wakeups = 0;                   // polls that found something to read (under the lock)
-    uint64_t drainsAsked = 0, drainsDone = 0;  // under the lock
     std::vector<struct pollfd> watched;        // the loop thread's own, for deferred waits
 };
 
@@ -64,17 +63,10 @@ int MillisecondsUntil(pa_usec_t deadline, pa_usec_t now) {
 // DeferPulseReading do); anything else that calls into libpulse meanwhile takes effect when it ends.
 int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* userdata) {
     auto& state = *static_cast<PulseLoop*>(userdata);
-    if (state.drainsDone != state.drainsAsked) {
-        // Asked to read everything waiting: dispatch until a look finds nothing more.
-        const int waiting = poll(fds, count, 0);
-        if (waiting != 0) return waiting;
-        state.drainsDone = state.drainsAsked;
-        state.signalled.notify_all();
-    }
     state.lock.unlock();
     const pa_usec_t start = pa_rtclock_now();
     const pa_usec_t deadline = timeout < 0 ? 0 : start + static_cast<pa_usec_t>(timeout) * PA_USEC_PER_MSEC;
-    bool deferred = false;
+    bool nudged = false;
     for (;;) {
         state.deferring = true;  // before reading readFrom: a change after this read kicks
         const pa_usec_t now = pa_rtclock_now();
@@ -84,19 +76,19 @@ int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* 
         state.watched.assign(fds, fds + count);
         for (struct pollfd& watched : state.watched) watched.events = 0;  // POLLHUP and POLLERR still come
         state.watched.push_back({state.kick, POLLIN, 0});
-        deferred = true;
         if (poll(state.watched.data(), state.watched.size(), wait) > 0) {
             if (state.watched.back().revents != 0) TakeKicks(state);
+            nudged = state.nudged.exchange(false);
+            if (nudged) break;
             const bool hungUp = std::any_of(state.watched.begin(), state.watched.end() - 1,
                                             [](const struct pollfd& watched) { return watched.revents != 0; });
             if (hungUp) break;
         }
     }
     state.deferring = false;
-    const int remaining = timeout < 0 ? -1 : MillisecondsUntil(deadline, pa_rtclock_now());
+    const int remaining = nudged ? 0 : timeout < 0 ? -1 : MillisecondsUntil(deadline, pa_rtclock_now());
     int result = poll(fds, count, remaining);
     state.lock.lock();
-    state.readLate = deferred;
     if (result > 0) ++state.wakeups;
     return result;
 }
@@ -153,15 +145,14 @@ void DeferPulseReading(PulseLoop* loop, pa_usec_t until) {
 
 pa_usec_t PulseReadingDeferredUntil(const PulseLoop* loop) { return loop->readFrom.load(); }
 
-uint64_t AskPulseDrain(PulseLoop* loop) {
-    loop->readFrom = 0;
-    return ++loop->drainsAsked;
+void NudgePulseLoop(PulseLoop* loop) {
+    pa_mainloop_wakeup(loop->loop);
+    if (loop->deferring) {
+        loop->nudged = true;
+        Kick(*loop);
+    }
 }
 
-bool PulseDrained(const PulseLoop* loop, uint64_t ticket) { return loop->drainsDone >= ticket; }
-
 uint64_t PulseLoopWakeups(const PulseLoop* loop) { return loop->wakeups; }
-
-bool PulseReadLate(const PulseLoop* loop) { return loop->readLate; }
 
 }  // namespace w32

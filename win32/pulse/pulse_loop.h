@@ -33,16 +33,12 @@ void DeferPulseReading(PulseLoop* loop, pa_usec_t until);
 // Holding the lock: the time asked for last (0 for none).
 pa_usec_t PulseReadingDeferredUntil(const PulseLoop* loop);
 
-// Holding the lock: asks the loop to stop deferring and read everything waiting in the connection; once
-// PulseDrained(ticket) holds (wait for it with WaitForPulseLoop), all of it has been handed to the callbacks.
-uint64_t AskPulseDrain(PulseLoop* loop);
-bool PulseDrained(const PulseLoop* loop, uint64_t ticket);
+// Holding the lock: a timer of the loop's was set earlier than its wait allows for: the wait ends now, and
+// the loop looks at its timers again.
+void NudgePulseLoop(PulseLoop* loop);
 
 // Holding the lock: how many times the loop has woken to read or to serve a call.
 uint64_t PulseLoopWakeups(const PulseLoop* loop);
-
-// In the loop's callbacks: what is being read now arrived while reading was deferred, maybe some time ago.
-bool PulseReadLate(const PulseLoop* loop);
 
 }  // namespace w32
 

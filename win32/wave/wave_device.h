@@ -1,6 +1,8 @@
-// The one internal interface between winmm's wave input and a capture backend (scripted, PulseAudio), and
-// the calls a backend makes back when sound arrives. Leaves out sample conversion: backends deliver bytes
-// already in the opened format.
+// The contract between winmm's wave input (wave_in.cpp over the capture core, wave_capture.cpp) and a sound
+// backend (PulseAudio in pulse/, the scripted device in headless/). The core keeps every timing rule: one
+// server stream shared across opens, where a block starts, what is dropped, when to read, the idle release
+// and the reconnect backoff. A backend only connects, records, tells where on its stream each piece lies,
+// and reports its server's comings and goings. Leaves out choosing a source: the server's default is used.
 #ifndef PELOMI_WIN32_WAVE_DEVICE_H
 #define PELOMI_WIN32_WAVE_DEVICE_H
 
@@ -9,12 +11,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace w32 {
 
-// The wave layer's side of one open device. Backends keep the pointer only between Open and Close and
-// hand it back with every delivery.
+// The wave layer's side of one open device (its header queue).
 struct WaveInputPort;
+
+// The core's record of one server record stream; backends hand it back with every report about it.
+struct WaveStream;
 
 struct WaveCaptureFormat {
     uint32_t samplesPerSecond;
@@ -22,42 +27,73 @@ struct WaveCaptureFormat {
     uint16_t bitsPerSample;  // 8: unsigned bytes, 16: signed little-endian words
 };
 
-// A capture backend: a plain table of functions, every one called on the thread that makes the wave call
-// and never while the layer holds a lock of its own. A backend delivers sound through WaveInputCaptured
-// and WaveInputLost, from any thread, only between Start and the return of Stop or Close.
-struct WaveDevice {
+// A sound backend: a table of functions, filled member by member by name. Every function but Lock is
+// called with the backend's lock held, and every report below is made with it held (the core's state is
+// guarded by that lock). Times are microseconds on the backend's monotonic clock (Now).
+struct WaveBackend {
     const char* name;
-    // Number of input devices waveInGetNumDevs reports: 1 when the backend can be reached, else 0.
-    UINT (*CountDevices)();
-    // Opens the default source in `format`, corked. MMSYSERR_NOERROR and *stream set, or the code
-    // waveInOpen returns (MMSYSERR_NODRIVER: no server; MMSYSERR_BADDEVICEID: no source). Must answer
-    // well under a second whatever the server does.
-    MMRESULT (*Open)(const WaveCaptureFormat& format, WaveInputPort* port, void** stream);
-    // Delivers sound captured from now on, never anything captured before this call.
-    MMRESULT (*Start)(void* stream);
-    // Stops delivering. When it returns, the backend makes no more calls for this stream until Start.
-    void (*Stop)(void* stream);
-    // Releases the stream. When it returns, the backend never touches `port` again.
-    void (*Close)(void* stream);
+    void (*Lock)();    // recursive
+    void (*Unlock)();
+    uint64_t (*Now)();
+    // The length of the pieces the backend's server delivers.
+    uint64_t (*FragmentUsec)();
+    // Only ever from a wave call's thread, never from a report: lets the backend run (and report) until a
+    // report came or `until` passed, whichever is first. May return early.
+    void (*Wait)(uint64_t until);
+    // Begins connecting to the server, dropping any connection there was; reports WaveServerAnswered or
+    // WaveServerGone, maybe before returning. Never starts a server.
+    void (*Connect)();
+    void (*Disconnect)();
+    // Connected: begins recording the default source at `samplesPerSecond` as signed 16-bit samples in the
+    // source's own channel layout; reports WaveStreamReady, WaveStreamRefused (the server has no source to
+    // give) or WaveServerGone, maybe before returning.
+    void (*OpenStream)(WaveStream* stream, uint32_t samplesPerSecond);
+    // Ends the recording, whatever state it is in (nothing if the backend has forgotten it); no report about
+    // `stream` follows.
+    void (*CloseStream)(WaveStream* stream);
+    // Where the stream's clock is now: the position (in frames, counted as WaveSoundCaptured counts them) of
+    // the sound being captured at this moment. False while the server has not said.
+    bool (*StreamNow)(WaveStream* stream, int64_t* position);
+    // Sound arriving before `until` (0: none) may be left unread and handed over in one turn at that time:
+    // no block can fill before then. A later call replaces the time.
+    void (*DeferReading)(uint64_t until);
+    // Calls WaveTimerDue at `at` or a little later (0: never); a later call replaces the time.
+    void (*SetTimer)(uint64_t at);
 };
 
-// The backend that waveInOpen uses from now on; null puts back the scripted device, the default.
-// Devices already open keep the backend they were opened with.
-void SetWaveDevice(const WaveDevice* device);
-const WaveDevice* CurrentWaveDevice();
+// Backend to core, under the backend's lock. The server answered a Connect.
+void WaveServerAnswered(const WaveBackend& backend);
+// The server went away or a connect found none; also for a stream that fails (its source went away).
+void WaveServerGone(const WaveBackend& backend);
+void WaveStreamReady(WaveStream* stream, uint16_t channels);
+void WaveStreamRefused(WaveStream* stream);
+// `frames` frames of sound (null samples: a hole, heard as silence) that begin at `position` on the
+// stream, counted from 0 at WaveStreamReady. Returns whether a started device listens to the stream.
+bool WaveSoundCaptured(WaveStream* stream, int64_t position, const int16_t* samples, size_t frames);
+void WaveTimerDue(const WaveBackend& backend);
 
-// Backend to layer, from any thread: `count` bytes of captured sound go into the queued buffers in order;
-// each buffer that fills is returned to the program. Bytes beyond the queued buffers are dropped, as
-// Windows drops sound that finds no buffer. Returns how many bytes went into buffers.
-size_t WaveInputCaptured(WaveInputPort* port, const uint8_t* bytes, size_t count);
+// The backend that waveInOpen uses from now on; null puts back the scripted device, the default. Devices
+// already open keep the backend they were opened with.
+void SetWaveDevice(const WaveBackend* backend);
+const WaveBackend* CurrentWaveDevice();
 
-// Backend to layer, from any thread: how many more bytes the oldest queued buffer takes before it is
-// returned; 0 with none queued.
-size_t WaveInputRoom(WaveInputPort* port);
-
-// Backend to layer: the source is gone. Every queued buffer is returned with what it holds; from now on
-// waveInAddBuffer and waveInStart fail with MMSYSERR_NODRIVER, while stop, reset and close still work.
-void WaveInputLost(WaveInputPort* port);
+// What the wave layer did with devices, for tests and diagnostics.
+struct WaveDeviceCounts {
+    int opens = 0;  // successful ones
+    int failedOpens = 0;
+    int starts = 0;
+    int stops = 0;
+    int closes = 0;
+    int openStreams = 0;     // devices open now
+    int startedStreams = 0;  // ...and started
+};
+WaveDeviceCounts ReadWaveDeviceCounts();
+// For tests: zeroes the counts, forgets that `backend`'s server was ever reached and gives back its
+// streams that no device holds; with `onOpen`/`onStart`, runs them (no lock held) inside every successful
+// waveInOpen before MM_WIM_OPEN is posted, and inside every waveInStart once the block is placed.
+void ResetWaveDevices(const WaveBackend* backend);
+void OnWaveOpen(std::function<void()> hook);
+void OnWaveStart(std::function<void()> hook);
 
 }  // namespace w32
 

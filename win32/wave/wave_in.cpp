@@ -1,6 +1,6 @@
-// winmm wave input over a WaveDevice backend: device handles, the header queue and its flags, the return
-// codes and the MM_WIM_* notifications. Leaves out wave output, waveInGetDevCaps, waveInGetPosition and
-// the CALLBACK_FUNCTION, CALLBACK_THREAD and CALLBACK_EVENT kinds (MMSYSERR_NOTSUPPORTED).
+// winmm wave input over the capture core: device handles, the header queue and its flags, the return codes
+// and the MM_WIM_* notifications. Leaves out wave output, waveInGetDevCaps, waveInGetPosition and the
+// CALLBACK_FUNCTION, CALLBACK_THREAD and CALLBACK_EVENT kinds (MMSYSERR_NOTSUPPORTED).
 #include <windows.h>
 #include <mmsystem.h>
 
@@ -9,19 +9,19 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "base/handle_table.h"
 #include "headless/scripted_wave_device.h"
-#include "wave/wave_device.h"
+#include "wave/wave_capture.h"
 
 namespace w32 {
 
 struct WaveInputPort {
-    std::mutex lock;  // guards everything below; the backend's capture thread takes it too
+    std::mutex lock;  // guards everything below; the core takes it under the backend's lock
     HWAVEIN handle = nullptr;
     HWND notify = nullptr;       // null: CALLBACK_NULL, nothing is posted
     std::deque<WAVEHDR*> queue;  // added and not yet returned, oldest first
-    bool lost = false;
 };
 
 namespace {
@@ -29,21 +29,47 @@ namespace {
 struct WaveInDevice : HandleObject {
     static constexpr HandleKind Kind = HandleKind::WaveIn;
     WaveInDevice() : HandleObject(Kind) {}
-    ~WaveInDevice() override { ReleaseStream(); }
-    void ReleaseStream() {
-        if (!stream) return;
-        if (started) backend->Stop(stream);
-        started = false;
-        backend->Close(stream);
-        stream = nullptr;
+    ~WaveInDevice() override {
+        if (listener) CloseWaveListener(listener);
     }
-    const WaveDevice* backend = nullptr;
-    void* stream = nullptr;
+    WaveListener* listener = nullptr;
     bool started = false;  // read and written only by the thread making the wave calls
     WaveInputPort port;
 };
 
-std::atomic<const WaveDevice*> installedDevice{nullptr};
+std::atomic<const WaveBackend*> installedDevice{nullptr};
+
+// What tests watch: the counts and the hooks, under their own lock, never held while a hook runs.
+struct WaveDeviceRecord {
+    std::mutex lock;
+    WaveDeviceCounts counts;
+    std::function<void()> onOpen, onStart;
+};
+
+WaveDeviceRecord& Record() {
+    static auto* record = new WaveDeviceRecord;  // never destroyed: devices may close during exit
+    return *record;
+}
+
+template <class Change>
+void Count(Change change) {
+    std::lock_guard<std::mutex> guard(Record().lock);
+    change(Record().counts);
+}
+
+void RunHook(std::function<void()> WaveDeviceRecord::*which) {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> guard(Record().lock);
+        hook = Record().*which;
+    }
+    if (hook) hook();
+}
+
+void SetHook(std::function<void()> WaveDeviceRecord::*which, std::function<void()> hook) {
+    std::lock_guard<std::mutex> guard(Record().lock);
+    std::swap(Record().*which, hook);  // the old one is destroyed outside the lock: it may own test objects
+}
 
 // Posted with the port's lock held, so that a DATA from the capture thread can never be overtaken by the
 // CLOSE that follows it: Windows keeps the order OPEN, DATA..., CLOSE.
@@ -86,12 +112,29 @@ bool ValidHeaderArgument(const WAVEHDR* header, UINT size) {
 
 }  // namespace
 
-void SetWaveDevice(const WaveDevice* device) { installedDevice.store(device); }
+void SetWaveDevice(const WaveBackend* backend) { installedDevice.store(backend); }
 
-const WaveDevice* CurrentWaveDevice() {
-    const WaveDevice* device = installedDevice.load();
-    return device ? device : ScriptedWaveDevice::Backend();
+const WaveBackend* CurrentWaveDevice() {
+    const WaveBackend* backend = installedDevice.load();
+    return backend ? backend : ScriptedWaveDevice::Backend();
 }
+
+WaveDeviceCounts ReadWaveDeviceCounts() {
+    std::lock_guard<std::mutex> guard(Record().lock);
+    return Record().counts;
+}
+
+void ResetWaveDevices(const WaveBackend* backend) {
+    ForgetWaveServer(backend);
+    Count([](WaveDeviceCounts& counts) {
+        counts.opens = counts.failedOpens = counts.starts = counts.stops = counts.closes = 0;
+    });
+    SetHook(&WaveDeviceRecord::onOpen, nullptr);
+    SetHook(&WaveDeviceRecord::onStart, nullptr);
+}
+
+void OnWaveOpen(std::function<void()> hook) { SetHook(&WaveDeviceRecord::onOpen, std::move(hook)); }
+void OnWaveStart(std::function<void()> hook) { SetHook(&WaveDeviceRecord::onStart, std::move(hook)); }
 
 size_t WaveInputCaptured(WaveInputPort* port, const uint8_t* bytes, size_t count) {
     std::lock_guard<std::mutex> guard(port->lock);
@@ -117,9 +160,8 @@ size_t WaveInputRoom(WaveInputPort* port) {
     return header->dwBufferLength - header->dwBytesRecorded;
 }
 
-void WaveInputLost(WaveInputPort* port) {
+void WaveInputPaused(WaveInputPort* port) {
     std::lock_guard<std::mutex> guard(port->lock);
-    port->lost = true;
     ReturnAll(*port);
 }
 
@@ -127,7 +169,20 @@ void WaveInputLost(WaveInputPort* port) {
 
 using w32::WaveInDevice;
 
-extern "C" UINT WINAPI waveInGetNumDevs(void) { return w32::CurrentWaveDevice()->CountDevices(); }
+namespace {
+
+void StopDevice(WaveInDevice& opened) {
+    w32::StopWaveListener(opened.listener);
+    opened.started = false;
+    w32::Count([](w32::WaveDeviceCounts& counts) {
+        ++counts.stops;
+        --counts.startedStreams;
+    });
+}
+
+}  // namespace
+
+extern "C" UINT WINAPI waveInGetNumDevs(void) { return w32::CountWaveSources(w32::CurrentWaveDevice()); }
 
 // Our choice: on failure *device is left as it was. Device 0 and WAVE_MAPPER both name the default source.
 extern "C" MMRESULT WINAPI waveInOpen(LPHWAVEIN device, UINT deviceId, LPCWAVEFORMATEX format,
@@ -150,18 +205,23 @@ extern "C" MMRESULT WINAPI waveInOpen(LPHWAVEIN device, UINT deviceId, LPCWAVEFO
     if (!w32::ReadFormat(*format, &capture)) return WAVERR_BADFORMAT;
 
     auto object = std::make_unique<WaveInDevice>();
-    object->backend = w32::CurrentWaveDevice();
     object->port.notify = query ? nullptr : window;
-    MMRESULT result = object->backend->Open(capture, &object->port, &object->stream);
+    MMRESULT result = w32::OpenWaveListener(w32::CurrentWaveDevice(), capture, &object->port, &object->listener);
     if (result != MMSYSERR_NOERROR) {
-        object->stream = nullptr;
+        object->listener = nullptr;
+        if (!query) w32::Count([](w32::WaveDeviceCounts& counts) { ++counts.failedOpens; });
         return result;
     }
-    if (query) return MMSYSERR_NOERROR;  // the object closes the trial stream as it goes
+    if (query) return MMSYSERR_NOERROR;  // the object closes the trial listener as it goes
 
     WaveInDevice* opened = object.get();
     auto handle = w32::InsertAs<HWAVEIN>(std::move(object));
-    if (handle == nullptr) return MMSYSERR_NOMEM;  // the table destroyed the object, closing its stream
+    if (handle == nullptr) return MMSYSERR_NOMEM;  // the table destroyed the object, closing its listener
+    w32::Count([](w32::WaveDeviceCounts& counts) {
+        ++counts.opens;
+        ++counts.openStreams;
+    });
+    w32::RunHook(&w32::WaveDeviceRecord::onOpen);
     {
         std::lock_guard<std::mutex> guard(opened->port.lock);
         opened->port.handle = handle;
@@ -178,7 +238,13 @@ extern "C" MMRESULT WINAPI waveInClose(HWAVEIN device) {
         std::lock_guard<std::mutex> guard(opened->port.lock);
         if (!opened->port.queue.empty()) return WAVERR_STILLPLAYING;
     }
-    opened->ReleaseStream();
+    if (opened->started) StopDevice(*opened);
+    w32::CloseWaveListener(opened->listener);
+    opened->listener = nullptr;
+    w32::Count([](w32::WaveDeviceCounts& counts) {
+        ++counts.closes;
+        --counts.openStreams;
+    });
     HWND notify = opened->port.notify;
     w32::RemoveHandle(device, WaveInDevice::Kind);
     // Every DATA was posted before the queue was seen empty, so CLOSE comes last.
@@ -213,27 +279,30 @@ extern "C" MMRESULT WINAPI waveInAddBuffer(HWAVEIN device, LPWAVEHDR header, UIN
     auto* opened = w32::Lookup<WaveInDevice>(device);
     if (opened == nullptr) return MMSYSERR_INVALHANDLE;
     if (!w32::ValidHeaderArgument(header, size)) return MMSYSERR_INVALPARAM;
-    std::lock_guard<std::mutex> guard(opened->port.lock);
-    if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
-    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-    if (opened->port.lost) return MMSYSERR_NODRIVER;
-    header->dwFlags = (header->dwFlags & ~static_cast<DWORD>(WHDR_DONE)) | WHDR_INQUEUE;
-    header->dwBytesRecorded = 0;
-    opened->port.queue.push_back(header);
+    {
+        std::lock_guard<std::mutex> guard(opened->port.lock);
+        if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+        if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+        header->dwFlags = (header->dwFlags & ~static_cast<DWORD>(WHDR_DONE)) | WHDR_INQUEUE;
+        header->dwBytesRecorded = 0;
+        opened->port.queue.push_back(header);
+    }
+    if (opened->started) w32::WaveBufferAdded(opened->listener);
     return MMSYSERR_NOERROR;
 }
 
 extern "C" MMRESULT WINAPI waveInStart(HWAVEIN device) {
     auto* opened = w32::Lookup<WaveInDevice>(device);
     if (opened == nullptr) return MMSYSERR_INVALHANDLE;
-    {
-        std::lock_guard<std::mutex> guard(opened->port.lock);
-        if (opened->port.lost) return MMSYSERR_NODRIVER;
-    }
     if (opened->started) return MMSYSERR_NOERROR;
-    MMRESULT result = opened->backend->Start(opened->stream);
-    if (result == MMSYSERR_NOERROR) opened->started = true;
-    return result;
+    opened->started = true;
+    w32::Count([](w32::WaveDeviceCounts& counts) {
+        ++counts.starts;
+        ++counts.startedStreams;
+    });
+    w32::StartWaveListener(opened->listener);
+    w32::RunHook(&w32::WaveDeviceRecord::onStart);
+    return MMSYSERR_NOERROR;
 }
 
 // Windows returns the buffer being filled and keeps the empty ones queued. Our choice: a buffer that has
@@ -242,8 +311,7 @@ extern "C" MMRESULT WINAPI waveInStop(HWAVEIN device) {
     auto* opened = w32::Lookup<WaveInDevice>(device);
     if (opened == nullptr) return MMSYSERR_INVALHANDLE;
     if (!opened->started) return MMSYSERR_NOERROR;
-    opened->backend->Stop(opened->stream);
-    opened->started = false;
+    StopDevice(*opened);
     std::lock_guard<std::mutex> guard(opened->port.lock);
     if (!opened->port.queue.empty() && opened->port.queue.front()->dwBytesRecorded > 0)
         w32::ReturnOldest(opened->port);
@@ -253,8 +321,7 @@ extern "C" MMRESULT WINAPI waveInStop(HWAVEIN device) {
 extern "C" MMRESULT WINAPI waveInReset(HWAVEIN device) {
     auto* opened = w32::Lookup<WaveInDevice>(device);
     if (opened == nullptr) return MMSYSERR_INVALHANDLE;
-    if (opened->started) opened->backend->Stop(opened->stream);
-    opened->started = false;
+    if (opened->started) StopDevice(*opened);
     std::lock_guard<std::mutex> guard(opened->port.lock);
     w32::ReturnAll(opened->port);
     return MMSYSERR_NOERROR;

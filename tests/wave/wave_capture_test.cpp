@@ -1,0 +1,245 @@
+// The capture core's timing rules on the scripted server and its clock: where a block starts, when reading
+// happens, the idle release, the pause while the server is away and the reconnects, and the mix-down. The
+// scripted source records its own position as every sample, so a block shows which stretch of the stream it
+// holds.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstring>
+#include <vector>
+
+#include "headless/scripted_wave_device.h"
+#include "notification_window.h"
+#include "wave/wave_device.h"
+
+namespace {
+
+using w32::ScriptedWaveDevice;
+
+constexpr uint64_t kMs = 1000;
+constexpr uint64_t kFragment = 20 * kMs;
+constexpr uint64_t kLatency = 30 * kMs;  // from capture to arrival, as a microphone's source buffer adds
+constexpr int64_t kRate = 44100;
+constexpr int64_t kFragmentFrames = kRate * kFragment / 1000000;
+constexpr int64_t kBlockFrames = 3675;
+
+int16_t PositionSound(int64_t position, int) { return static_cast<int16_t>(position % 30000); }
+
+// A device with one buffer of a block of 16-bit mono frames, recorded the way the program records.
+struct Block {
+    explicit Block(size_t frames) : samples(frames, -1) {
+        header.lpData = reinterpret_cast<LPSTR>(samples.data());
+        header.dwBufferLength = static_cast<DWORD>(frames * sizeof(int16_t));
+    }
+    std::vector<int16_t> samples;
+    WAVEHDR header = {};
+};
+
+class WaveCapture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        w32::SetWaveDevice(nullptr);
+        ScriptedWaveDevice::Reset();
+        ScriptedWaveDevice::CaptureWithClock(kFragment, kLatency, 1, PositionSound);
+    }
+    void TearDown() override {
+        window.Pump();
+        EXPECT_EQ(ScriptedWaveDevice::Counts().openStreams, 0) << "a device was left open";
+        ScriptedWaveDevice::Reset();
+    }
+
+    HWAVEIN Open(const WAVEFORMATEX& format = PcmFormat(1, kRate, 16)) {
+        HWAVEIN device = nullptr;
+        EXPECT_EQ(waveInOpen(&device, WAVE_MAPPER, &format, window.callback(), 0, CALLBACK_WINDOW),
+                  MMSYSERR_NOERROR);
+        if (streamOpenedAt == 0) streamOpenedAt = ScriptedWaveDevice::Now();
+        return device;
+    }
+    void Start(HWAVEIN device, Block& block) {
+        ASSERT_EQ(waveInPrepareHeader(device, &block.header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInAddBuffer(device, &block.header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInStart(device), MMSYSERR_NOERROR);
+    }
+    void Close(HWAVEIN device) {
+        EXPECT_EQ(waveInReset(device), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveInClose(device), MMSYSERR_NOERROR);
+    }
+    // Scripted time passes a millisecond at a time until the block is back; false after `limit`.
+    static bool AdvanceUntilDone(const Block& block, uint64_t limit = 5000 * kMs) {
+        for (uint64_t waited = 0; !(block.header.dwFlags & WHDR_DONE); waited += kMs) {
+            if (waited > limit) return false;
+            ScriptedWaveDevice::Advance(kMs);
+        }
+        return true;
+    }
+    // The position being captured now on the stream's clock.
+    int64_t ClockNow() const {
+        return static_cast<int64_t>((ScriptedWaveDevice::Now() - streamOpenedAt) * kRate / 1000000);
+    }
+    // Records one block on a new device, as the program's cycle does; returns the block's first position.
+    int64_t RecordBlock(Block& block, uint64_t pauseBeforeStart = 0) {
+        HWAVEIN device = Open();
+        ScriptedWaveDevice::Advance(pauseBeforeStart);
+        startClock = ClockNow();
+        Start(device, block);
+        EXPECT_TRUE(AdvanceUntilDone(block));
+        Close(device);
+        return block.samples.front();
+    }
+
+    NotificationWindow window;
+    uint64_t streamOpenedAt = 0;
+    int64_t startClock = 0;
+};
+
+// Blocks tile the stream when each start follows the previous fill within a fragment, whatever the
+// latency; a later start begins one fragment before the sound being captured, so a stalled program gets
+// no backlog; and a block never repeats sound the previous one held.
+TEST_F(WaveCapture, APromptStartContinuesTheStreamALateOneBeginsAFragmentBeforeNow) {
+    Block first(kBlockFrames);
+    RecordBlock(first);
+    int64_t lastEnd = first.samples.back() + 1;
+    struct Case {
+        const char* what;
+        uint64_t pause;
+        bool tiles;
+    } cases[] = {
+        {"at once", 0, true},
+        {"within a fragment", 15 * kMs, true},
+        {"late", 120 * kMs, false},
+        {"stalled", 900 * kMs, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Block block(kBlockFrames);
+        const int64_t start = RecordBlock(block, c.pause);
+        EXPECT_EQ(start, (c.tiles ? lastEnd : startClock - kFragmentFrames) % 30000);
+        for (size_t i = 1; i < block.samples.size(); ++i)
+            ASSERT_EQ(block.samples[i], (block.samples[i - 1] + 1) % 30000) << "a gap inside the block at " << i;
+        lastEnd = block.samples.back() + 1;
+    }
+}
+
+// After a start, reading waits until the stream's clock reaches the end of the block plus the lag of the
+// arriving sound (less a margin): the pieces that came meanwhile are read in one turn, and the block comes
+// back as soon as its last piece does.
+TEST_F(WaveCapture, ReadingWaitsUntilTheBlockCanFillAndTakesThePiecesInOneTurn) {
+    Block warmUp(kBlockFrames), block(kBlockFrames);
+    RecordBlock(warmUp);
+    ScriptedWaveDevice::Advance(300 * kMs);  // a late start: the block begins a fragment before now
+    HWAVEIN device = Open();
+    const int64_t clock = ClockNow();
+    const uint64_t startedAt = ScriptedWaveDevice::Now();
+    Start(device, block);
+    const int64_t blockEnd = clock - kFragmentFrames + kBlockFrames;
+    const uint64_t endCaptured = startedAt + static_cast<uint64_t>((blockEnd - clock) * 1000000 / kRate);
+    EXPECT_EQ(ScriptedWaveDevice::ReadingDeferredUntil(), endCaptured + kLatency - 10 * kMs);
+
+    const int turnsBefore = ScriptedWaveDevice::ReadingTurns();
+    ASSERT_TRUE(AdvanceUntilDone(block));
+    EXPECT_LE(ScriptedWaveDevice::ReadingTurns() - turnsBefore, 2) << "pieces read one by one";
+    EXPECT_LE(ScriptedWaveDevice::Now(), endCaptured + kLatency + kFragment) << "the block came back late";
+    EXPECT_EQ(block.header.dwBytesRecorded, block.header.dwBufferLength);
+    Close(device);
+}
+
+// The stream outlives its devices for a second, so that the program's cycle never waits for the server.
+TEST_F(WaveCapture, AStreamNobodyHoldsIsGivenBackAfterASecond) {
+    HWAVEIN device = Open();
+    Close(device);
+    ScriptedWaveDevice::Advance(900 * kMs);
+    device = Open();  // the program reopens: the same stream goes on
+    EXPECT_EQ(ScriptedWaveDevice::RecordStreams(), 1);
+    Close(device);
+    ScriptedWaveDevice::Advance(900 * kMs);
+    EXPECT_EQ(ScriptedWaveDevice::RecordStreams(), 1);
+    ScriptedWaveDevice::Advance(200 * kMs);
+    EXPECT_EQ(ScriptedWaveDevice::RecordStreams(), 0);
+}
+
+// Once reached, a server that goes away is a pause: the buffer in flight comes back with what it holds,
+// devices open and start as usual and their blocks wait; reconnects come at 50 ms, then twice as long each
+// time up to half a second; with the server back, recording resumes with fresh sound.
+TEST_F(WaveCapture, AServerThatGoesAwayIsAPauseWithReconnectsAtGrowingIntervals) {
+    HWAVEIN device = Open();
+    Block block(kBlockFrames);
+    Start(device, block);
+    ScriptedWaveDevice::Advance(100 * kMs);
+    const uint64_t lostAt = ScriptedWaveDevice::Now();
+    ScriptedWaveDevice::ServerDown();
+    EXPECT_EQ(window.Pump(), (std::vector<Notification>{WimOpen(device), WimData(device, &block.header)}));
+    EXPECT_GT(block.header.dwBytesRecorded, 0u);
+    EXPECT_LT(block.header.dwBytesRecorded, block.header.dwBufferLength);
+    Close(device);
+
+    device = Open();
+    Block waiting(kBlockFrames);
+    Start(device, waiting);
+    ScriptedWaveDevice::Advance(3000 * kMs);
+    EXPECT_EQ(waiting.header.dwBytesRecorded, 0u);
+    const std::vector<uint64_t> attempts = ScriptedWaveDevice::ConnectAttempts();
+    const uint64_t gaps[] = {50, 100, 200, 400, 500, 500};
+    ASSERT_GE(attempts.size(), 1 + std::size(gaps));
+    uint64_t previous = lostAt;
+    for (size_t i = 0; i < std::size(gaps); ++i) {
+        EXPECT_EQ(attempts[i + 1] - previous, gaps[i] * kMs) << "attempt " << i;
+        previous = attempts[i + 1];
+    }
+
+    ScriptedWaveDevice::ServerUp();
+    const uint64_t backAt = ScriptedWaveDevice::Now();
+    ASSERT_TRUE(AdvanceUntilDone(waiting));
+    EXPECT_LE(ScriptedWaveDevice::Now() - backAt, 2000 * kMs);
+    EXPECT_EQ(waiting.samples.front(), 0) << "the new stream's first sound, nothing older";
+    Close(device);
+}
+
+// With no server at start, opens fail at once and nothing keeps trying in the background.
+TEST_F(WaveCapture, NoServerAtStartFailsTheOpenAndSchedulesNothing) {
+    ScriptedWaveDevice::ServerDown();
+    HWAVEIN device = nullptr;
+    const WAVEFORMATEX format = PcmFormat(1, kRate, 8);
+    EXPECT_EQ(waveInOpen(&device, WAVE_MAPPER, &format, window.callback(), 0, CALLBACK_WINDOW), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveInGetNumDevs(), 0u);
+    ScriptedWaveDevice::Advance(5000 * kMs);
+    EXPECT_EQ(ScriptedWaveDevice::ConnectAttempts().size(), 2u) << "one for the open, one for the count";
+}
+
+// The layer mixes the source down itself: the average of its channels, as PulseAudio does, whichever
+// server records; a stereo device gets a stereo source's channels as they are.
+TEST_F(WaveCapture, SourcesAreMixedDownToTheAverageOfTheirChannels) {
+    struct Case {
+        uint16_t sourceChannels;
+        WORD channels, bits;
+        std::vector<uint8_t> expected;  // one frame
+    } cases[] = {
+        {2, 1, 8, {128 + 15}},
+        {2, 1, 16, {0x00, 15}},
+        {2, 2, 16, {0x00, 10, 0x00, 20}},
+        {1, 2, 8, {128 + 10, 128 + 10}},
+        {4, 1, 8, {128 + 25}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.sourceChannels << " channels to " << c.channels << "x" << c.bits);
+        ScriptedWaveDevice::Reset();
+        ScriptedWaveDevice::CaptureWithClock(kFragment, 0, c.sourceChannels,
+                                             [](int64_t, int channel) { return static_cast<int16_t>(2560 * (channel + 1)); });
+        const WAVEFORMATEX format = PcmFormat(c.channels, kRate, c.bits);
+        HWAVEIN device = Open(format);
+        std::vector<uint8_t> bytes(format.nBlockAlign * 100, 0x5A);
+        WAVEHDR header = {};
+        header.lpData = reinterpret_cast<LPSTR>(bytes.data());
+        header.dwBufferLength = static_cast<DWORD>(bytes.size());
+        ASSERT_EQ(waveInPrepareHeader(device, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInAddBuffer(device, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInStart(device), MMSYSERR_NOERROR);
+        for (int i = 0; i < 1000 && !(header.dwFlags & WHDR_DONE); ++i) ScriptedWaveDevice::Advance(kMs);
+        ASSERT_TRUE(header.dwFlags & WHDR_DONE);
+        EXPECT_EQ(std::vector<uint8_t>(bytes.end() - format.nBlockAlign, bytes.end()), c.expected);
+        Close(device);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+// Inside the wave layer: the capture core's calls for wave_in.cpp, and the header queue's calls for the core.
+// Leaves out everything a backend sees (wave_device.h).
+#ifndef PELOMI_WIN32_WAVE_CAPTURE_H
+#define PELOMI_WIN32_WAVE_CAPTURE_H
+
+#include "wave/wave_device.h"
+
+namespace w32 {
+
+// The core's record of one open device.
+struct WaveListener;
+
+// waveInGetNumDevs: 1 once the backend's server has been reached (it may be away for now), else 0.
+UINT CountWaveSources(const WaveBackend* backend);
+// MMSYSERR_NOERROR and *listener set, or what waveInOpen returns: MMSYSERR_NODRIVER when no server was
+// ever reached, MMSYSERR_BADDEVICEID when the server has no source. Answers within a second.
+MMRESULT OpenWaveListener(const WaveBackend* backend, const WaveCaptureFormat& format, WaveInputPort* port,
+                          WaveListener** listener);
+void StartWaveListener(WaveListener* listener);
+// When it returns, nothing more is written into the port's buffers until the next start.
+void StopWaveListener(WaveListener* listener);
+// A buffer was queued on a started device.
+void WaveBufferAdded(WaveListener* listener);
+void CloseWaveListener(WaveListener* listener);
+// For tests: gives back the streams no device holds and, with no device open, forgets the server was reached.
+void ForgetWaveServer(const WaveBackend* backend);
+
+// The header queue, for the core (under the backend's lock; they take the port's own lock). `count` bytes
+// go into the queued buffers in order, each buffer that fills is returned; returns how many were taken.
+size_t WaveInputCaptured(WaveInputPort* port, const uint8_t* bytes, size_t count);
+// Bytes the oldest queued buffer still takes; 0 with none queued.
+size_t WaveInputRoom(WaveInputPort* port);
+// The server went away: every queued buffer comes back with what it holds.
+void WaveInputPaused(WaveInputPort* port);
+
+// Source frames (`sourceChannels` interleaved 16-bit samples each) in the device's format: the channels'
+// average for mono, as PulseAudio mixes down; the source's two channels, or its average twice, for stereo.
+void ConvertCapturedFrames(const int16_t* samples, size_t frames, uint16_t sourceChannels,
+                           const WaveCaptureFormat& format, uint8_t* out);
+
+}  // namespace w32
+
+#endif
