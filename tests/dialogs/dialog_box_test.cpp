@@ -59,7 +59,7 @@ TEST_F(DialogBoxTest, FailuresReturnMinusOneOrZeroAndLeaveTheOwnerAlone) {
     EXPECT_EQ(Run(999, owner, script), -1);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
 
-    // A control class the layer lacks fails the whole dialog, before WM_INITDIALOG.
+    // A control class nobody registered fails the whole dialog, before WM_INITDIALOG.
     EXPECT_EQ(Run(kBrokenDialog, owner, script), -1);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
 

@@ -1,5 +1,6 @@
 // GetDIBits and StretchDIBits on 32-bit DIBs: row order both ways, scan-line ranges, sub-rectangles in DIB
-// coordinates, the header query, failures that touch nothing. Leaves out other depths beyond their failing.
+// coordinates, the header query, failures that touch nothing. Leaves out other depths, core headers,
+// stretching and mirroring, which Windows draws and the layer refuses.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -108,42 +109,66 @@ TEST_F(Dib, NullBitsQueryTheFormat) {
     EXPECT_EQ(info.bmiHeader.biSizeImage, static_cast<DWORD>(kWidth * 4 * kHeight));
 }
 
+// A BITMAPINFO with room for a whole colour table, as GetDIBits writes one for 8 and 1 bits per pixel.
+struct FullBitmapInfo {
+    BITMAPINFOHEADER header;
+    RGBQUAD colours[256];
+};
+
+struct Refusal {
+    const char* what;
+    HDC dc;
+    HBITMAP bitmap;
+    void (*spoil)(BITMAPINFOHEADER*);
+    UINT usage;
+};
+
+void ExpectRefusedWritingNothing(const std::vector<Refusal>& cases) {
+    for (const Refusal& c : cases) {
+        std::vector<uint32_t> buffer(kHeight * kWidth * 2, kSentinel);
+        FullBitmapInfo info{};
+        info.header = Header(kWidth, kHeight).bmiHeader;
+        c.spoil(&info.header);
+        EXPECT_EQ(GetDIBits(c.dc, c.bitmap, 0, kHeight, buffer.data(), reinterpret_cast<BITMAPINFO*>(&info), c.usage),
+                  0)
+            << c.what;
+        EXPECT_EQ(buffer, std::vector<uint32_t>(kHeight * kWidth * 2, kSentinel)) << c.what;
+    }
+}
+
+void Keep(BITMAPINFOHEADER*) {}
+
 TEST_F(Dib, GetDIBitsFailuresWriteNothing) {
     HDC deadDC = CreateCompatibleDC(nullptr);
     DeleteDC(deadDC);
-    struct Case {
-        const char* what;
-        HDC dc;
-        HBITMAP bitmap;
-        void (*spoil)(BITMAPINFO*);
-        UINT usage;
-    };
-    auto keep = [](BITMAPINFO*) {};
-    const Case cases[] = {
-        {"null DC", nullptr, canvas_->bitmap(), keep, DIB_RGB_COLORS},
-        {"deleted DC", deadDC, canvas_->bitmap(), keep, DIB_RGB_COLORS},
-        {"null bitmap", canvas_->dc(), nullptr, keep, DIB_RGB_COLORS},
-        {"DC as bitmap", canvas_->dc(), reinterpret_cast<HBITMAP>(canvas_->dc()), keep, DIB_RGB_COLORS},
-        {"core header", canvas_->dc(), canvas_->bitmap(), [](BITMAPINFO* i) { i->bmiHeader.biSize = 12; }, 0},
-        {"header size 0", canvas_->dc(), canvas_->bitmap(), [](BITMAPINFO* i) { i->bmiHeader.biSize = 0; }, 0},
-        {"24 bits", canvas_->dc(), canvas_->bitmap(), [](BITMAPINFO* i) { i->bmiHeader.biBitCount = 24; }, 0},
-        {"8 bits", canvas_->dc(), canvas_->bitmap(), [](BITMAPINFO* i) { i->bmiHeader.biBitCount = 8; }, 0},
-        {"1 bit", canvas_->dc(), canvas_->bitmap(), [](BITMAPINFO* i) { i->bmiHeader.biBitCount = 1; }, 0},
-        {"bit fields", canvas_->dc(), canvas_->bitmap(), [](BITMAPINFO* i) { i->bmiHeader.biCompression = 3; }, 0},
-        {"2 planes", canvas_->dc(), canvas_->bitmap(), [](BITMAPINFO* i) { i->bmiHeader.biPlanes = 2; }, 0},
-        {"other width", canvas_->dc(), canvas_->bitmap(), [](BITMAPINFO* i) { i->bmiHeader.biWidth = 4; }, 0},
-        {"other height", canvas_->dc(), canvas_->bitmap(), [](BITMAPINFO* i) { i->bmiHeader.biHeight = 2; }, 0},
-        {"unknown usage", canvas_->dc(), canvas_->bitmap(), keep, 7},
-    };
-    for (const Case& c : cases) {
-        std::vector<uint32_t> buffer(kHeight * kWidth, kSentinel);
-        BITMAPINFO info = Header(kWidth, kHeight);
-        c.spoil(&info);
-        EXPECT_EQ(GetDIBits(c.dc, c.bitmap, 0, kHeight, buffer.data(), &info, c.usage), 0) << c.what;
-        EXPECT_EQ(buffer, std::vector<uint32_t>(kHeight * kWidth, kSentinel)) << c.what;
-    }
+    HDC dc = canvas_->dc();
+    HBITMAP bitmap = canvas_->bitmap();
+    ExpectRefusedWritingNothing({
+        {"null DC", nullptr, bitmap, Keep, DIB_RGB_COLORS},
+        {"deleted DC", deadDC, bitmap, Keep, DIB_RGB_COLORS},
+        {"null bitmap", dc, nullptr, Keep, DIB_RGB_COLORS},
+        {"DC as bitmap", dc, reinterpret_cast<HBITMAP>(dc), Keep, DIB_RGB_COLORS},
+        {"header size 0", dc, bitmap, [](BITMAPINFOHEADER* h) { h->biSize = 0; }, DIB_RGB_COLORS},
+        {"unknown usage", dc, bitmap, Keep, 7},
+    });
     std::vector<uint32_t> buffer(kHeight * kWidth, kSentinel);
-    EXPECT_EQ(GetDIBits(canvas_->dc(), canvas_->bitmap(), 0, kHeight, buffer.data(), nullptr, 0), 0);
+    EXPECT_EQ(GetDIBits(dc, bitmap, 0, kHeight, buffer.data(), nullptr, 0), 0);
+}
+
+// Our choice: forms the program never asks for fail cleanly (Windows converts them).
+TEST_F(Dib, GetDIBitsRefusesFormsOutsideTheProgramsSubset) {
+    HDC dc = canvas_->dc();
+    HBITMAP bitmap = canvas_->bitmap();
+    ExpectRefusedWritingNothing({
+        {"core header", dc, bitmap, [](BITMAPINFOHEADER* h) { h->biSize = 12; }, DIB_RGB_COLORS},
+        {"24 bits", dc, bitmap, [](BITMAPINFOHEADER* h) { h->biBitCount = 24; }, DIB_RGB_COLORS},
+        {"8 bits", dc, bitmap, [](BITMAPINFOHEADER* h) { h->biBitCount = 8; }, DIB_RGB_COLORS},
+        {"1 bit", dc, bitmap, [](BITMAPINFOHEADER* h) { h->biBitCount = 1; }, DIB_RGB_COLORS},
+        {"bit fields", dc, bitmap, [](BITMAPINFOHEADER* h) { h->biCompression = 3; }, DIB_RGB_COLORS},
+        {"2 planes", dc, bitmap, [](BITMAPINFOHEADER* h) { h->biPlanes = 2; }, DIB_RGB_COLORS},
+        {"other width", dc, bitmap, [](BITMAPINFOHEADER* h) { h->biWidth = 4; }, DIB_RGB_COLORS},
+        {"other height", dc, bitmap, [](BITMAPINFOHEADER* h) { h->biHeight = 2; }, DIB_RGB_COLORS},
+    });
 }
 
 // StretchDIBits of the 4 x 3 Picture onto a 6 x 5 sentinel canvas; what lands where.
@@ -201,18 +226,10 @@ TEST_F(Dib, StretchDIBitsDrawsSourceRectanglesInDibCoordinates) {
     }
 }
 
-TEST_F(Dib, StretchDIBitsRefusesWhatItCannotDrawAtOneToOne) {
-    const std::vector<uint32_t> untouched(30, 0x5EA1ED);
-    EXPECT_EQ(DrawDib(3, 0, 0, 0, 0, 4, 3, 8, 6).result, 0);  // stretched
-    EXPECT_EQ(DrawDib(3, 0, 0, 0, 0, 4, 3, 8, 6).pixels, untouched);
-    EXPECT_EQ(DrawDib(3, 4, 3, 0, 0, -4, -3).pixels, untouched);  // mirrored
-
+TEST_F(Dib, StretchDIBitsRefusesMissingPartsAndDrawsNothing) {
     std::vector<uint32_t> bits = DibOf(4, 3, Picture);
     BITMAPINFO good = Header(4, 3);
-    BITMAPINFO deep = Header(4, 3);
-    deep.bmiHeader.biBitCount = 24;
     BITMAPINFO empty = Header(0, 3);
-    EXPECT_EQ(StretchDIBits(canvas_->dc(), 0, 0, 4, 3, 0, 0, 4, 3, bits.data(), &deep, DIB_RGB_COLORS, SRCCOPY), 0);
     EXPECT_EQ(StretchDIBits(canvas_->dc(), 0, 0, 4, 3, 0, 0, 4, 3, bits.data(), &empty, DIB_RGB_COLORS, SRCCOPY), 0);
     EXPECT_EQ(StretchDIBits(canvas_->dc(), 0, 0, 4, 3, 0, 0, 4, 3, nullptr, &good, DIB_RGB_COLORS, SRCCOPY), 0);
     EXPECT_EQ(StretchDIBits(canvas_->dc(), 0, 0, 4, 3, 0, 0, 4, 3, bits.data(), nullptr, DIB_RGB_COLORS, SRCCOPY), 0);
@@ -221,6 +238,18 @@ TEST_F(Dib, StretchDIBitsRefusesWhatItCannotDrawAtOneToOne) {
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) pixels.push_back(Picture(x, y));
     EXPECT_EQ(Peek(canvas_->dc(), kWidth, kHeight), pixels);
+}
+
+// Our choice: stretching, mirroring and 24-bit DIBs, which the program never draws, fail and draw nothing.
+TEST_F(Dib, StretchDIBitsRefusesFormsOutsideTheProgramsSubset) {
+    const std::vector<uint32_t> untouched(30, 0x5EA1ED);
+    EXPECT_EQ(DrawDib(3, 0, 0, 0, 0, 4, 3, 8, 6).result, 0);  // stretched
+    EXPECT_EQ(DrawDib(3, 0, 0, 0, 0, 4, 3, 8, 6).pixels, untouched);
+    EXPECT_EQ(DrawDib(3, 4, 3, 0, 0, -4, -3).pixels, untouched);  // mirrored
+    std::vector<uint32_t> bits = DibOf(4, 3, Picture);
+    BITMAPINFO deep = Header(4, 3);
+    deep.bmiHeader.biBitCount = 24;
+    EXPECT_EQ(StretchDIBits(canvas_->dc(), 0, 0, 4, 3, 0, 0, 4, 3, bits.data(), &deep, DIB_RGB_COLORS, SRCCOPY), 0);
 }
 
 TEST_F(Dib, RoundTripsKeepEveryPixelAndReadTheTopByteAsZero) {

@@ -103,7 +103,8 @@ TEST_F(InputTest, CloseBoxAndAltF4CloseTheWindowThroughDefWindowProc) {
     ASSERT_TRUE(w32::DeliverCloseRequest(window));
     DispatchUntilIdle();
     EXPECT_THAT(Names(window), ElementsAre("WM_SYSCOMMAND", "WM_CLOSE", "WM_WINDOWPOSCHANGING",
-                                           "WM_WINDOWPOSCHANGED", "WM_DESTROY", "WM_NCDESTROY"));
+                                           "WM_WINDOWPOSCHANGED", "WM_NCACTIVATE", "WM_ACTIVATE",
+                                           "WM_ACTIVATEAPP", "WM_DESTROY", "WM_NCDESTROY"));
     EXPECT_EQ(Messages(window, WM_SYSCOMMAND)[0].wParam, static_cast<WPARAM>(SC_CLOSE));
     EXPECT_FALSE(w32::DeliverCloseRequest(window));
 

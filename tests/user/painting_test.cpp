@@ -78,15 +78,15 @@ TEST_F(PaintingTest, WmPaintComesForVisibleWindowsAfterPostedMessagesUntilValida
     EXPECT_THAT(Names(window), ElementsAre("WM_PAINT"));  // nothing to erase
 }
 
-TEST_F(PaintingTest, BeginPaintErasesTheUpdateRectangleWithTheClassBrush) {
+TEST_F(PaintingTest, BeginPaintErasesTheUpdateRegionWithTheClassBrush) {
     HWND window = BlackWindow(kClassName, 40, 30);
     RecordPaints();
     RECT first = {5, 5, 15, 10}, second = {20, 12, 25, 20};
     InvalidateRect(window, &first, TRUE);
-    InvalidateRect(window, &second, FALSE);
+    InvalidateRect(window, &second, FALSE);  // erased too: erasing asked for any part erases the region
     EXPECT_EQ(DispatchUntilIdle(), 1);
     ASSERT_EQ(paints.size(), 1u);
-    const RECT bounds = {5, 5, 25, 20};  // the update region is kept as its bounding rectangle
+    const RECT bounds = {5, 5, 25, 20};  // rcPaint bounds the region
     EXPECT_TRUE(SameRect(paints[0].rcPaint, bounds));
     EXPECT_FALSE(paints[0].fErase);  // DefWindowProcA erased it
     EXPECT_THAT(Names(window), ElementsAre("WM_PAINT", "WM_ERASEBKGND"));
@@ -96,7 +96,8 @@ TEST_F(PaintingTest, BeginPaintErasesTheUpdateRectangleWithTheClassBrush) {
     ASSERT_EQ(width * height, 40 * 30);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            ASSERT_EQ(pixels[y * width + x], Inside(bounds, x, y) ? kWhite : kBlack) << x << "," << y;
+            ASSERT_EQ(pixels[y * width + x], Inside(first, x, y) || Inside(second, x, y) ? kWhite : kBlack)
+                << x << "," << y;
 }
 
 TEST_F(PaintingTest, WithoutABrushTheBackgroundIsLeftToTheProgram) {
@@ -127,6 +128,12 @@ TEST_F(PaintingTest, FillRectPaintsSystemColoursWithoutTheRightAndBottomEdges) {
     EXPECT_EQ(FillRect(nullptr, &rect, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1)), 0);
     EXPECT_EQ(ReleaseDC(window, dc), 1);
     EXPECT_EQ(ReleaseDC(window, dc), 0);
+
+    HDC screen = GetDC(nullptr);  // the screen's DC
+    ASSERT_NE(screen, nullptr);
+    EXPECT_EQ(GetObjectType(screen), static_cast<DWORD>(OBJ_DC));
+    EXPECT_NE(FillRect(screen, &rect, reinterpret_cast<HBRUSH>(GetStockObject(BLACK_BRUSH))), 0);
+    EXPECT_EQ(ReleaseDC(nullptr, screen), 1);
 }
 
 TEST_F(PaintingTest, ResizingWithRedrawStylesRepaintsEverything) {

@@ -74,10 +74,15 @@ std::string MessageName(UINT message) {
         {WM_LBUTTONDBLCLK, "WM_LBUTTONDBLCLK"},
         {WM_RBUTTONDOWN, "WM_RBUTTONDOWN"},
         {WM_RBUTTONUP, "WM_RBUTTONUP"},
+        {WM_ACTIVATEAPP, "WM_ACTIVATEAPP"},
+        {WM_NCACTIVATE, "WM_NCACTIVATE"},
+        {WM_ACTIVATE, "WM_ACTIVATE"},
+        {WM_PARENTNOTIFY, "WM_PARENTNOTIFY"},
     };
     auto found = names.find(message);
     if (found != names.end()) return found->second;
-    char text[16];
+    if (message < WM_USER) return std::string();
+    char text[16];  // the tests' own messages
     std::snprintf(text, sizeof text, "0x%04X", message);
     return text;
 }
@@ -133,6 +138,7 @@ std::vector<std::string> UserTest::Trace(const std::vector<UINT>& only) const {
     std::vector<std::string> trace;
     for (const Received& received : Log()) {
         if (!only.empty() && std::find(only.begin(), only.end(), received.message) == only.end()) continue;
+        if (MessageName(received.message).empty()) continue;
         trace.push_back(LabelOf(received.window) + " " + MessageName(received.message));
     }
     return trace;
@@ -141,7 +147,8 @@ std::vector<std::string> UserTest::Trace(const std::vector<UINT>& only) const {
 std::vector<std::string> UserTest::Names(HWND window) const {
     std::vector<std::string> names;
     for (const Received& received : Log())
-        if (received.window == window) names.push_back(MessageName(received.message));
+        if (received.window == window && !MessageName(received.message).empty())
+            names.push_back(MessageName(received.message));
     return names;
 }
 

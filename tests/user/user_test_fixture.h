@@ -23,6 +23,9 @@ struct Received {
 // Answers a message instead of DefWindowProcA when it returns true (with *result set).
 using Hook = std::function<bool(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)>;
 
+// The name of a message these tests pin, or the hex number of one of their own (WM_USER and up); empty for
+// the others Windows sends too (WM_NCPAINT, WM_GETICON, WM_IME_SETCONTEXT, WM_SETFOCUS, ...), which traces
+// leave out.
 std::string MessageName(UINT message);
 
 // The menu resource the test class names (tests/user/user_test.rc): a bar of two popups.

@@ -29,11 +29,15 @@ TEST_F(WindowLifecycleTest, OverlappedWindowCreationAndFirstShowSendDocumentedSe
     EXPECT_STREQ(seen.lpszName, "main");
     EXPECT_FALSE(IsWindowVisible(window));
 
-    // The first showing brings the WM_SIZE / WM_MOVE that creation held back; showing again sends nothing.
+    // The first showing activates the window (the first of the application: WM_ACTIVATEAPP) and brings the
+    // WM_SIZE / WM_MOVE that creation held back; showing again sends nothing.
     ClearLog();
     EXPECT_FALSE(ShowWindow(window, SW_SHOWNORMAL));
     EXPECT_THAT(Names(window),
-                ElementsAre("WM_SHOWWINDOW", "WM_WINDOWPOSCHANGING", "WM_WINDOWPOSCHANGED", "WM_SIZE", "WM_MOVE"));
+                ElementsAre("WM_SHOWWINDOW", "WM_WINDOWPOSCHANGING", "WM_ACTIVATEAPP", "WM_NCACTIVATE", "WM_ACTIVATE",
+                            "WM_WINDOWPOSCHANGED", "WM_SIZE", "WM_MOVE"));
+    EXPECT_EQ(Messages(window, WM_ACTIVATE)[0].wParam, static_cast<WPARAM>(WA_ACTIVE));
+    EXPECT_EQ(GetActiveWindow(), window);
     EXPECT_EQ(Messages(window, WM_SHOWWINDOW)[0].wParam, static_cast<WPARAM>(TRUE));
     EXPECT_EQ(Messages(window, WM_SIZE)[0].lParam, MAKELPARAM(216, 216));
     ClearLog();
@@ -53,6 +57,10 @@ TEST_F(WindowLifecycleTest, ChildWindowGetsSizeAtCreationAndShowsWithWsVisible) 
     EXPECT_THAT(Names(child), ElementsAre("WM_NCCREATE", "WM_NCCALCSIZE", "WM_CREATE", "WM_SIZE", "WM_MOVE",
                                           "WM_SHOWWINDOW", "WM_WINDOWPOSCHANGING", "WM_WINDOWPOSCHANGED"));
     EXPECT_EQ(Messages(child, WM_MOVE)[0].lParam, MAKELPARAM(10, 20));
+    // The parent hears of it before CreateWindowExA returns: WM_CREATE with the child's id, and its handle.
+    ASSERT_EQ(Messages(parent, WM_PARENTNOTIFY).size(), 1u);
+    EXPECT_EQ(Messages(parent, WM_PARENTNOTIFY)[0].wParam, MAKEWPARAM(WM_CREATE, 7));
+    EXPECT_EQ(Messages(parent, WM_PARENTNOTIFY)[0].lParam, reinterpret_cast<LPARAM>(child));
     EXPECT_EQ(GetParent(child), parent);
     EXPECT_EQ(GetMenu(child), nullptr);  // a child's hMenu is its id, not a menu
     RECT rect;
@@ -128,7 +136,9 @@ TEST_F(WindowLifecycleTest, DestroyHidesThenDestroysParentFirstAndFinishesItLast
     });
     ClearLog();
     ASSERT_TRUE(DestroyWindow(parent));
+    // The active window is deactivated once hidden; with no other window the application loses activation.
     EXPECT_THAT(Trace(), ElementsAre("parent WM_WINDOWPOSCHANGING", "parent WM_WINDOWPOSCHANGED",
+                                     "parent WM_NCACTIVATE", "parent WM_ACTIVATE", "parent WM_ACTIVATEAPP",
                                      "parent WM_DESTROY", "first WM_DESTROY", "grandchild WM_DESTROY",
                                      "grandchild WM_NCDESTROY", "first WM_NCDESTROY", "second WM_DESTROY",
                                      "second WM_NCDESTROY", "parent WM_NCDESTROY"));
@@ -144,9 +154,13 @@ TEST_F(WindowLifecycleTest, DestroyingAChildLeavesTheParentAndItsOtherChildren) 
     HWND parent = Make("parent", WS_POPUP, 0, 0, 100, 100);
     HWND first = Make("first", WS_CHILD, 0, 0, 10, 10, parent);
     HWND second = Make("second", WS_CHILD, 0, 0, 10, 10, parent);
+    // WM_PARENTNOTIFY tells the parent first; only the window destroyed by the call notifies.
     ClearLog();
     ASSERT_TRUE(DestroyWindow(first));
-    EXPECT_THAT(Trace(), ElementsAre("first WM_DESTROY", "first WM_NCDESTROY"));
+    EXPECT_THAT(Trace(), ElementsAre("parent WM_PARENTNOTIFY", "first WM_DESTROY", "first WM_NCDESTROY"));
+    const Received notify = Messages(parent, WM_PARENTNOTIFY)[0];
+    EXPECT_EQ(notify.wParam, MAKEWPARAM(WM_DESTROY, 0));
+    EXPECT_EQ(notify.lParam, reinterpret_cast<LPARAM>(first));
     EXPECT_TRUE(IsWindow(parent));
     EXPECT_TRUE(IsWindow(second));
     ClearLog();
@@ -345,7 +359,7 @@ TEST_F(WindowLifecycleTest, EveryCallRefusesHandlesThatAreNotLiveWindows) {
         {"GetClassNameA", [&](HWND w) { return GetClassNameA(w, text, sizeof text); }, false},
         {"SendMessageA", [](HWND w) { return SendMessageA(w, WM_USER, 1, 2); }, false},
         {"PostMessageA", [](HWND w) { return PostMessageA(w, WM_USER, 1, 2); }, true},
-        {"GetDC", [](HWND w) { return reinterpret_cast<LONG_PTR>(GetDC(w)); }, false},
+        {"GetDC", [](HWND w) { return reinterpret_cast<LONG_PTR>(GetDC(w)); }, true},  // null: the screen
         {"BeginPaint", [&](HWND w) { return reinterpret_cast<LONG_PTR>(BeginPaint(w, &paint)); }, false},
         {"PeekMessageA", [&](HWND w) { return PeekMessageA(&msg, w, 0, 0, PM_NOREMOVE); }, true},
     };

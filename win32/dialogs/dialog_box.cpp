@@ -58,7 +58,8 @@ bool CreateControls(const DialogTemplate& dialog, HWND window, HINSTANCE instanc
         // An ordinal text (a static control's icon) goes to the control as an integer resource name.
         LPCSTR text = item.text.isOrdinal ? MAKEINTRESOURCEA(item.text.ordinal) : item.text.text.c_str();
         LPVOID creationData = item.creationData.empty() ? nullptr : const_cast<uint8_t*>(item.creationData.data());
-        HWND control = CreateWindowExA(item.exStyle, className.c_str(), text, item.style | WS_CHILD,
+        // Windows creates dialog controls with WS_EX_NOPARENTNOTIFY: the dialog gets no WM_PARENTNOTIFY.
+        HWND control = CreateWindowExA(item.exStyle | WS_EX_NOPARENTNOTIFY, className.c_str(), text, item.style | WS_CHILD,
                                        DialogUnitsToPixelsX(item.x), DialogUnitsToPixelsY(item.y),
                                        DialogUnitsToPixelsX(item.cx), DialogUnitsToPixelsY(item.cy), window,
                                        reinterpret_cast<HMENU>(static_cast<uintptr_t>(item.id)), instance,

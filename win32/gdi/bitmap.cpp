@@ -1,5 +1,6 @@
-// Bitmaps: the stock 1x1 monochrome bitmap, CreateCompatibleBitmap, DeleteObject and GetObjectA.
-// Leaves out CreateBitmap, DIB sections and every object kind but bitmaps; bad handles set ERROR_INVALID_HANDLE.
+// Bitmaps and stock objects: the stock 1x1 monochrome bitmap, the stock white and black brushes
+// (GetStockObject), CreateCompatibleBitmap, DeleteObject and GetObjectA.
+// Leaves out CreateBitmap, DIB sections, made brushes, pens and fonts; bad handles set ERROR_INVALID_HANDLE.
 #include <cstring>
 #include <new>
 
@@ -26,10 +27,29 @@ HBITMAP StockBitmap() {
 }
 
 namespace {
+
+HBRUSH MakeStockBrush(uint32_t pixel) {
+    auto object = std::make_unique<BrushObject>();
+    object->pixel = pixel;
+    return InsertAs<HBRUSH>(std::move(object));
+}
+
 // Stock objects exist from the start of the process, as on Windows, so that counting live handles
-// before and after any GDI call never mistakes the stock bitmap for a leak.
+// before and after any GDI call never mistakes a stock object for a leak.
 const HBITMAP kStockBitmapAtStart = StockBitmap();
+const HBRUSH kWhiteBrush = MakeStockBrush(kWhitePixel);
+const HBRUSH kBlackBrush = MakeStockBrush(kBlackPixel);
+
 }  // namespace
+
+HBRUSH StockWhiteBrush() { return kWhiteBrush; }
+
+bool StockBrushPixel(HBRUSH brush, uint32_t* pixel) {
+    BrushObject* object = Lookup<BrushObject>(brush);
+    if (!object) return false;
+    *pixel = object->pixel;
+    return true;
+}
 
 std::unique_ptr<BitmapObject> NewBitmap(int width, int height, int bitsPerPixel) {
     if (width <= 0 || height <= 0) {
@@ -72,7 +92,16 @@ extern "C" HBITMAP WINAPI CreateCompatibleBitmap(HDC dc, int width, int height) 
     return InsertGdiObject<HBITMAP>(std::move(bitmap));
 }
 
+extern "C" HGDIOBJ WINAPI GetStockObject(int index) {
+    switch (index) {
+    case WHITE_BRUSH: return kWhiteBrush;
+    case BLACK_BRUSH: return kBlackBrush;
+    default: return nullptr;
+    }
+}
+
 extern "C" BOOL WINAPI DeleteObject(HGDIOBJ object) {
+    if (Lookup<BrushObject>(object)) return TRUE;  // a stock object: allowed, and nothing happens
     BitmapObject* bitmap = FindBitmap(object);
     if (!bitmap) return FALSE;
     if (bitmap->stock) return TRUE;  // deleting a stock object is allowed and does nothing

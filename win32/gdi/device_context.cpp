@@ -5,6 +5,7 @@
 #include "gdi/gdi_internal.h"
 #include "gdi/gdi_objects.h"
 #include "gdi/raster.h"
+#include "user/display_backend.h"
 
 namespace w32 {
 
@@ -115,6 +116,7 @@ extern "C" HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
 extern "C" HGDIOBJ WINAPI GetCurrentObject(HDC dc, UINT type) {
     DeviceContextObject* context = FindDC(dc);
     if (!context) return nullptr;
+    if (type == OBJ_BRUSH) return StockWhiteBrush();  // Windows' default brush, and the only one here
     if (type != OBJ_BITMAP) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -139,9 +141,9 @@ extern "C" int WINAPI GetDeviceCaps(HDC dc, int index) {
     switch (index) {
     case BITSPIXEL: return kDisplayBitsPerPixel;
     case PLANES: return 1;
-    // Our choice: with no screen beyond the window, the resolution is that of the DC's own target.
-    case HORZRES: return context->Target().width;
-    case VERTRES: return context->Target().height;
+    // The screen's resolution for every DC, memory DCs included, as Windows documents for display DCs.
+    case HORZRES: return DisplayScreenSize().cx;
+    case VERTRES: return DisplayScreenSize().cy;
     default: return 0;
     }
 }

@@ -23,6 +23,9 @@ bool ReleaseWindowDC(HWND window, HDC dc);
 // (FillRect with a brush). False for an invalid DC.
 bool FillDCRect(HDC dc, const RECT& rect, uint32_t pixel);
 
+// The pixel value of a stock GDI brush (GetStockObject); false for anything else.
+bool StockBrushPixel(HBRUSH brush, uint32_t* pixel);
+
 }  // namespace w32
 
 #endif

@@ -1,5 +1,6 @@
 // The objects behind GDI handles (device contexts, bitmaps) and the pixel rules the GDI files share.
-// Leaves out brushes, pens, fonts, regions and palettes: a DC's brush is always the stock white brush.
+// Leaves out pens, fonts, regions, palettes and every brush but the stock white and black ones; a DC's
+// brush is always the stock white brush, Windows' default.
 #ifndef PELOMI_WIN32_GDI_OBJECTS_H
 #define PELOMI_WIN32_GDI_OBJECTS_H
 
@@ -33,6 +34,13 @@ struct BitmapObject : HandleObject {
     bool stock = false;
 };
 
+// A stock solid brush (GetStockObject); never deleted.
+struct BrushObject : HandleObject {
+    static constexpr HandleKind Kind = HandleKind::Brush;
+    BrushObject() : HandleObject(Kind) {}
+    uint32_t pixel = kWhitePixel;
+};
+
 struct DeviceContextObject : HandleObject {
     static constexpr HandleKind Kind = HandleKind::DeviceContext;
     DeviceContextObject() : HandleObject(Kind) {}
@@ -58,6 +66,9 @@ BitmapObject* FindBitmap(HGDIOBJ bitmap);
 // The stock 1x1 monochrome bitmap every memory DC starts with. It may be selected into any number of DCs,
 // and DeleteObject leaves it alone, as Windows does with stock objects.
 HBITMAP StockBitmap();
+
+// The stock white brush, every DC's brush.
+HBRUSH StockWhiteBrush();
 
 // InsertAs for GDI objects: a full handle table fails with ERROR_NOT_ENOUGH_MEMORY.
 template <class H, class T>

@@ -77,6 +77,7 @@ HGDIOBJ WINAPI GetCurrentObject(HDC dc, UINT type);
 BOOL WINAPI DeleteObject(HGDIOBJ object);
 int WINAPI GetObjectA(HANDLE object, int size, LPVOID buffer);
 DWORD WINAPI GetObjectType(HGDIOBJ object);
+HGDIOBJ WINAPI GetStockObject(int index);
 BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
                    DWORD rop);
 BOOL WINAPI PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop);
@@ -92,6 +93,9 @@ COLORREF WINAPI SetTextColor(HDC dc, COLORREF colour);
 COLORREF WINAPI GetTextColor(HDC dc);
 COLORREF WINAPI SetBkColor(HDC dc, COLORREF colour);
 COLORREF WINAPI GetBkColor(HDC dc);
+
+#define WHITE_BRUSH 0
+#define BLACK_BRUSH 4
 
 #define BITSPIXEL 12
 #define PLANES 14

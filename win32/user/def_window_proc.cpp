@@ -20,8 +20,15 @@ void ShrinkToClient(const WindowObject* window, RECT* rect) {
 LRESULT EraseBackground(const WindowObject* object, HDC dc) {
     HBRUSH brush = object->windowClass->background;
     if (brush == nullptr) return 0;
-    RECT area = object->erasing ? object->eraseRect : RECT{0, 0, object->ClientWidth(), object->ClientHeight()};
-    return FillRect(dc, &area, brush) != 0 ? 1 : 0;
+    // Inside BeginPaint only the update region is erased (Windows clips the paint DC to it).
+    if (!object->erasing) {
+        RECT area{0, 0, object->ClientWidth(), object->ClientHeight()};
+        return FillRect(dc, &area, brush) != 0 ? 1 : 0;
+    }
+    const std::vector<RECT> parts = object->eraseParts;
+    for (const RECT& part : parts)
+        if (FillRect(dc, &part, brush) == 0) return 0;
+    return 1;
 }
 
 HWND TopLevelAncestor(WindowObject* object) {
@@ -73,6 +80,8 @@ extern "C" LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wPara
         return CopyAnsiToBuffer(object->text, reinterpret_cast<char*>(lParam), static_cast<int>(wParam));
     case WM_GETTEXTLENGTH:
         return static_cast<LRESULT>(object->text.size());
+    case WM_NCACTIVATE:
+        return TRUE;  // let the activation change go ahead
     case WM_CLOSE:
         DestroyWindow(window);
         return 0;

@@ -1,5 +1,6 @@
-// Painting: client surfaces, the update rectangle, InvalidateRect, UpdateWindow, GetDC, BeginPaint, FillRect,
-// system colours. Leaves out regions, clipping to the update area, ValidateRect and GetDC(NULL).
+// Painting: client surfaces, the update region (as a list of rectangles), InvalidateRect, UpdateWindow,
+// GetDC (NULL: the screen), BeginPaint, FillRect, system colours. Leaves out region calls, clipping drawing to
+// the update region (only the erase is confined to it) and ValidateRect.
 #include <windows.h>
 
 #include <algorithm>
@@ -48,6 +49,23 @@ constexpr COLORREF kSystemColours[] = {
 };
 constexpr int kSystemColourCount = static_cast<int>(sizeof(kSystemColours) / sizeof(kSystemColours[0]));
 
+bool Contains(const RECT& outer, const RECT& inner) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
+// What GetDC(NULL) draws on: a screen-sized surface nobody shows. Our choice: it starts black and is made
+// on first use.
+std::shared_ptr<PixelSurface> ScreenSurface() {
+    static const std::shared_ptr<PixelSurface> screen = [] {
+        auto surface = std::make_shared<PixelSurface>();
+        SIZE size = DisplayScreenSize();
+        surface->Resize(size.cx, size.cy, 0);
+        return surface;
+    }();
+    return screen;
+}
+
 void PaintNow(HWND window) {
     WindowObject* object = PeekWindowObject(window);
     if (object == nullptr) return;
@@ -95,16 +113,25 @@ void InvalidateClient(WindowObject* window, const RECT* rect, bool erase) {
     area.right = std::min<LONG>(area.right, window->ClientWidth());
     area.bottom = std::min<LONG>(area.bottom, window->ClientHeight());
     if (area.right <= area.left || area.bottom <= area.top) return;
-    if (window->hasUpdate) {
+    // Our choice: past kMaxUpdateParts rectangles the region becomes its bounding rectangle.
+    constexpr size_t kMaxUpdateParts = 32;
+    std::vector<RECT>& parts = window->updateParts;
+    if (!window->hasUpdate) {
+        window->update = area;
+        window->hasUpdate = true;
+        parts.assign(1, area);
+    } else if (!std::any_of(parts.begin(), parts.end(), [&](const RECT& part) { return Contains(part, area); })) {
         RECT& update = window->update;
         update.left = std::min(update.left, area.left);
         update.top = std::min(update.top, area.top);
         update.right = std::max(update.right, area.right);
         update.bottom = std::max(update.bottom, area.bottom);
-    } else {
-        window->update = area;
-        window->hasUpdate = true;
+        parts.erase(std::remove_if(parts.begin(), parts.end(), [&](const RECT& part) { return Contains(area, part); }),
+                    parts.end());
+        parts.push_back(area);
+        if (parts.size() > kMaxUpdateParts) parts.assign(1, update);
     }
+    // Documented: erasing asked for any part erases the whole update region.
     if (erase) window->eraseUpdate = true;
 }
 
@@ -149,6 +176,7 @@ extern "C" BOOL WINAPI UpdateWindow(HWND window) {
 }
 
 extern "C" HDC WINAPI GetDC(HWND window) {
+    if (window == nullptr) return CreateWindowDC(nullptr, ScreenSurface());
     WindowObject* object = FindWindowObject(window);
     if (object == nullptr) return nullptr;
     return CreateWindowDC(window, object->surface.Pixels());
@@ -164,6 +192,8 @@ extern "C" HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint) {
     if (object == nullptr) return nullptr;
     const RECT area = object->hasUpdate ? object->update : RECT{0, 0, 0, 0};
     const bool erase = object->hasUpdate && object->eraseUpdate;
+    std::vector<RECT> parts = std::move(object->updateParts);
+    object->updateParts.clear();
     object->hasUpdate = false;
     object->eraseUpdate = false;
     HDC dc = CreateWindowDC(window, object->surface.Pixels());
@@ -171,7 +201,7 @@ extern "C" HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint) {
     BOOL leftUnerased = FALSE;
     if (erase) {
         object->erasing = true;
-        object->eraseRect = area;
+        object->eraseParts = std::move(parts);
         LRESULT erased = SendMessageA(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
         if (WindowObject* still = PeekWindowObject(window)) still->erasing = false;
         leftUnerased = erased == 0 ? TRUE : FALSE;
@@ -189,7 +219,7 @@ extern "C" BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT* paint) {
     return TRUE;
 }
 
-// Brushes are the system-colour form (HBRUSH)(COLOR_x + 1); the rectangle's right and bottom edges are
+// Brushes are the system-colour form (HBRUSH)(COLOR_x + 1) or a stock brush; the rectangle's right and bottom edges are
 // not filled, as on Windows.
 extern "C" int WINAPI FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
     if (rect == nullptr) {
@@ -197,7 +227,7 @@ extern "C" int WINAPI FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
         return 0;
     }
     uint32_t pixel;
-    if (!SystemBrushPixel(brush, &pixel)) {
+    if (!SystemBrushPixel(brush, &pixel) && !StockBrushPixel(brush, &pixel)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;
     }

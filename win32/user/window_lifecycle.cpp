@@ -1,5 +1,6 @@
 // CreateWindowExA with Windows' creation messages, DestroyWindow with its destruction order, IsWindow.
-// Leaves out WM_PARENTNOTIFY, activation and focus messages, hooks, MDI and message-only windows.
+// Leaves out focus messages, hooks, MDI and message-only windows (activation and WM_PARENTNOTIFY are sent
+// from activation.cpp).
 #include <windows.h>
 
 #include <algorithm>
@@ -41,6 +42,7 @@ HWND TopLevelOf(HWND window) {
 void RemoveWindow(HWND window) {
     WindowObject* object = PeekWindowObject(window);
     if (object == nullptr) return;
+    ForgetActiveWindow(window);
     if (object->announced) DisplayWindowDestroyed(window);
     object->surface.Detach();
     if (WindowObject* parent = PeekWindowObject(object->parent)) {
@@ -248,6 +250,7 @@ extern "C" HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR w
         if (object == nullptr) return nullptr;
         SendMessageA(window, WM_MOVE, 0, ClientOriginParam(object));
     }
+    NotifyParentOfCreate(window);
     if ((requestedStyle & WS_VISIBLE) && PeekWindowObject(window) != nullptr) ShowWindow(window, SW_SHOW);
     return PeekWindowObject(window) != nullptr ? window : nullptr;
 }
@@ -262,6 +265,9 @@ extern "C" BOOL WINAPI DestroyWindow(HWND window) {
         return FALSE;
     }
     if (object->destroying) return TRUE;
+    NotifyParentOfDestroy(window);  // before anything else happens to the child, as documented
+    object = PeekWindowObject(window);
+    if (object == nullptr || object->destroying) return TRUE;
     object->destroying = true;
 
     // Owned windows (dialogs) go first, each with its whole sequence.

@@ -82,13 +82,15 @@ struct WindowObject : HandleObject {
     bool announced = false;         // the display backend has been told about the window
     bool needSizeMessages = false;  // top-level windows get their first WM_SIZE/WM_MOVE when first shown
 
-    // The update region, kept as its bounding rectangle in client coordinates.
+    // The update region in client coordinates: the rectangles invalidated (possibly overlapping) and their
+    // bounding rectangle, PAINTSTRUCT's rcPaint.
     bool hasUpdate = false;
     bool eraseUpdate = false;
     RECT update{};
-    // While BeginPaint sends WM_ERASEBKGND: the part DefWindowProcA fills.
+    std::vector<RECT> updateParts;
+    // While BeginPaint sends WM_ERASEBKGND: the region DefWindowProcA fills.
     bool erasing = false;
-    RECT eraseRect{};
+    std::vector<RECT> eraseParts;
 
     WindowSurface surface;
 
@@ -137,6 +139,15 @@ constexpr UINT kSwpClientMoveUnchanged = 0x1000;
 
 LPARAM ClientSizeParam(const WindowObject* window);
 LPARAM ClientOriginParam(const WindowObject* window);
+
+// Activation (user/activation.cpp): a top-level window just shown becomes the active window; the active
+// window being hidden or destroyed hands activation on; a destroyed window is forgotten.
+void ActivateShownWindow(HWND window);
+void HandOnActivation(HWND window);
+void ForgetActiveWindow(HWND window);
+// WM_PARENTNOTIFY to a child's parent (and on up) as it is created and as it is destroyed.
+void NotifyParentOfCreate(HWND child);
+void NotifyParentOfDestroy(HWND child);
 
 // The pixel value (0x00RRGGBB) of a system-colour brush, (HBRUSH)(COLOR_x + 1); false for other brushes.
 bool SystemBrushPixel(HBRUSH brush, uint32_t* pixel);

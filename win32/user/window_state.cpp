@@ -1,6 +1,6 @@
 // A window's state: frame metrics and placement (MoveWindow, ShowWindow, the rects), enabled state, parent,
-// menu, text and GetWindowLongA. Leaves out z-order, activation, minimize/maximize, size limits after
-// creation and SetWindowLong.
+// menu, text and GetWindowLongA. Leaves out z-order, minimize/maximize, size limits after creation and
+// SetWindowLong (activation is in activation.cpp).
 #include <windows.h>
 
 #include <algorithm>
@@ -111,7 +111,8 @@ bool SetWindowPlacement(HWND window, int x, int y, int width, int height, UINT f
     pos.y = (flags & SWP_NOMOVE) ? object->windowRect.top : y;
     pos.cx = (flags & SWP_NOSIZE) ? object->windowRect.right - object->windowRect.left : width;
     pos.cy = (flags & SWP_NOSIZE) ? object->windowRect.bottom - object->windowRect.top : height;
-    pos.flags = flags | SWP_NOZORDER | SWP_NOACTIVATE;
+    const bool activate = (flags & SWP_SHOWWINDOW) && !(flags & SWP_NOACTIVATE) && !object->IsChild();
+    pos.flags = flags | SWP_NOZORDER | (activate ? 0u : static_cast<UINT>(SWP_NOACTIVATE));
     // Windows marks what does not change before anyone sees the request.
     if (pos.x == object->windowRect.left && pos.y == object->windowRect.top) pos.flags |= SWP_NOMOVE;
     if (pos.cx == object->windowRect.right - object->windowRect.left &&
@@ -163,15 +164,21 @@ bool SetWindowPlacement(HWND window, int x, int y, int width, int height, UINT f
     }
     if (clientSized && object->announced) DisplaySurfaceChanged(window, *object->surface.Pixels());
 
+    bool hidden = false;
     if ((pos.flags & SWP_SHOWWINDOW) && !(object->style & WS_VISIBLE)) {
         object->style |= WS_VISIBLE;
         InvalidateClient(object, nullptr, true);
         if (object->announced) DisplayWindowShown(window, true);
     } else if ((pos.flags & SWP_HIDEWINDOW) && (object->style & WS_VISIBLE)) {
         object->style &= ~WS_VISIBLE;
+        hidden = true;
         if (object->announced) DisplayWindowShown(window, false);
     }
+    // A shown window is activated before WM_WINDOWPOSCHANGED; a hidden one hands activation on after it.
+    if (activate) ActivateShownWindow(window);
+    if (PeekWindowObject(window) == nullptr) return false;
     SendMessageA(window, WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&pos));
+    if (hidden) HandOnActivation(window);
     return PeekWindowObject(window) != nullptr;
 }
 
@@ -189,7 +196,11 @@ extern "C" BOOL WINAPI ShowWindow(HWND window, int command) {
     if (show == wasVisible) return wasVisible ? TRUE : FALSE;
     SendMessageA(window, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
     if (PeekWindowObject(window) == nullptr) return wasVisible ? TRUE : FALSE;
-    SetWindowPlacement(window, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | (show ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
+    const bool activate = command != SW_SHOWNOACTIVATE && command != SW_SHOWNA && command != SW_SHOWMINNOACTIVE &&
+                          command != SW_MINIMIZE;
+    SetWindowPlacement(window, 0, 0, 0, 0,
+                       SWP_NOSIZE | SWP_NOMOVE | (show ? SWP_SHOWWINDOW : SWP_HIDEWINDOW) |
+                           (activate ? 0u : static_cast<UINT>(SWP_NOACTIVATE)));
     object = PeekWindowObject(window);
     if (object != nullptr && show && object->needSizeMessages) {
         object->needSizeMessages = false;
