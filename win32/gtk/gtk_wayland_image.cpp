@@ -12,7 +12,6 @@
 
 #ifdef GDK_WINDOWING_WAYLAND
 #include <gdk/gdkwayland.h>
-#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <wayland-client.h>
@@ -27,6 +26,7 @@ namespace {
 // Pictures on their way: one on the screen, one waiting for the compositor's next frame, one it may still
 // read; more only while the compositor holds on to them.
 constexpr int kMaxBuffers = 4;
+constexpr gint64 kFrameWait = 34000;  // microseconds
 
 struct ShmBuffer {
     wl_buffer* buffer = nullptr;
@@ -51,6 +51,7 @@ struct WaylandScreenImage {
     wl_surface* surface = nullptr;
     wl_subsurface* subsurface = nullptr;
     wl_callback* frame = nullptr;
+    gint64 committedAt = 0;  // g_get_monotonic_time() of the last commit
     int x = 0, y = 0;
 };
 
@@ -100,16 +101,13 @@ Globals* GlobalsFor(GdkDisplay* display) {
 void OnReleased(void* data, wl_buffer*) { static_cast<ShmBuffer*>(data)->busy = false; }
 const wl_buffer_listener kBufferListener = {.release = OnReleased};
 
-void Commit(WaylandScreenImage& made, ShmBuffer* buffer);
+void CommitWhenDue(WaylandScreenImage& made);
 
 void OnFrameDone(void* data, wl_callback* callback, uint32_t) {
     auto& made = *static_cast<WaylandScreenImage*>(data);
     wl_callback_destroy(callback);
     made.frame = nullptr;
-    if (ShmBuffer* waiting = made.pending) {
-        made.pending = nullptr;
-        Commit(made, waiting);
-    }
+    CommitWhenDue(made);
 }
 const wl_callback_listener kFrameListener = {.done = OnFrameDone};
 
@@ -119,20 +117,25 @@ void Commit(WaylandScreenImage& made, ShmBuffer* buffer) {
     made.frame = wl_surface_frame(made.surface);
     wl_callback_add_listener(made.frame, &kFrameListener, &made);
     wl_surface_commit(made.surface);
+    made.committedAt = g_get_monotonic_time();
     buffer->busy = true;
     wl_display_flush(made.display);
 }
 
-// Runs the handlers of whatever the compositor has already sent (frame callbacks, releases), without
-// waiting: the program may be drawing from a loop of its own that leaves GTK's main loop idle.
-void CatchUp(wl_display* display) {
-    while (wl_display_prepare_read(display) != 0) wl_display_dispatch_pending(display);
-    pollfd readable{wl_display_get_fd(display), POLLIN, 0};
-    if (poll(&readable, 1, 0) > 0)
-        wl_display_read_events(display);
-    else
-        wl_display_cancel_read(display);
-    wl_display_dispatch_pending(display);
+// Commits the picture waiting for the compositor's frame callback. A callback that has not come within two
+// frames at 60 Hz is not awaited: the compositor is not drawing us, or its answer waits unread in the
+// connection while the program keeps GTK's main loop from running (we never read the connection ourselves:
+// GDK's event source may be half-way through a read of its own).
+void CommitWhenDue(WaylandScreenImage& made) {
+    if (made.pending == nullptr || made.surface == nullptr) return;
+    if (made.frame != nullptr) {
+        if (g_get_monotonic_time() - made.committedAt < kFrameWait) return;
+        wl_callback_destroy(made.frame);
+        made.frame = nullptr;
+    }
+    ShmBuffer* waiting = made.pending;
+    made.pending = nullptr;
+    Commit(made, waiting);
 }
 
 void DropSubsurface(WaylandScreenImage& made) {
@@ -232,11 +235,7 @@ void Place(WaylandScreenImage& made, wl_surface* parent, int x, int y, bool gtkC
         made.y = y;
         changed = true;
     }
-    if (made.frame == nullptr && made.pending != nullptr) {
-        ShmBuffer* waiting = made.pending;
-        made.pending = nullptr;
-        Commit(made, waiting);
-    }
+    CommitWhenDue(made);
     if (changed && !gtkCommits) {
         wl_surface_commit(parent);
         wl_display_flush(made.display);
@@ -272,7 +271,7 @@ bool PutOnWayland(GtkWindowEntry& entry, const PixelSurface& surface) {
     if (entry.waylandImage == nullptr) entry.waylandImage = Make(display, *bound, surface.width, surface.height);
     made = entry.waylandImage;
     if (made == nullptr) return false;
-    CatchUp(made->display);
+    wl_display_dispatch_pending(made->display);  // frame callbacks and releases GDK has read already
     ShmBuffer* buffer = FreeBuffer(*made);
     if (buffer == nullptr) return false;
     CopyOpaque(buffer->pixels, surface);

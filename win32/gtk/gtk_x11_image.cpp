@@ -1,7 +1,8 @@
 // Client surfaces put straight into their window on an X server from a shared-memory image (MIT-SHM): one
 // small request a picture, nothing copied through the connection, no cairo or GDK drawing in between.
 // Leaves out servers without MIT-SHM or in another IPC namespace, visuals other than 24-bit TrueColor in
-// 32-bit words, scaled windows, and displays other than X11: gtk_surface.cpp paints those through cairo.
+// 32-bit words and scaled windows (gtk_surface.cpp paints those through cairo), and Wayland
+// (gtk_wayland_image.cpp).
 #include "gtk/gtk_desktop.h"
 #include "gtk/gtk_state.h"
 
