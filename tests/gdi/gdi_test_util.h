@@ -1,5 +1,6 @@
-// Helpers for the GDI tests: a stand-in screen DC, memory canvases, pixel fill and read-back, leak checks.
-// Leaves out windows: a screen-sized window DC from the layer's internal hook plays GetDC(NULL).
+// Helpers for the GDI tests: the screen DC, memory canvases, pixel fill and read-back, leak checks.
+// On the layer a screen-sized window DC from its internal hook plays GetDC(NULL), so that a test can choose
+// its size; on Windows it is GetDC(NULL) itself.
 #ifndef PELOMI_TESTS_GDI_TEST_UTIL_H
 #define PELOMI_TESTS_GDI_TEST_UTIL_H
 
@@ -10,27 +11,35 @@
 #include <memory>
 #include <vector>
 
-#include "base/handle_table.h"
+#include "test_window.h"
+#ifndef _WIN32
 #include "base/pixel_surface.h"
 #include "gdi/gdi_internal.h"
+#endif
 
 namespace gditest {
 
-// A 32-bit display DC (what GetDC(NULL) gives on Windows), made on a surface of its own.
+// A 32-bit display DC (what GetDC(NULL) gives on Windows); the size asked for is the layer's only.
 class ScreenDC {
   public:
+#ifdef _WIN32
+    explicit ScreenDC(int = 640, int = 480) : dc_(GetDC(nullptr)) {}
+    ~ScreenDC() { ReleaseDC(nullptr, dc_); }
+#else
     explicit ScreenDC(int width = 640, int height = 480) : surface_(std::make_shared<w32::PixelSurface>()) {
         surface_->Resize(width, height);
         dc_ = w32::CreateWindowDC(nullptr, surface_);
     }
     ~ScreenDC() { w32::ReleaseWindowDC(nullptr, dc_); }
+#endif
     ScreenDC(const ScreenDC&) = delete;
     ScreenDC& operator=(const ScreenDC&) = delete;
     HDC dc() const { return dc_; }
-    w32::PixelSurface& surface() { return *surface_; }
 
   private:
+#ifndef _WIN32
     std::shared_ptr<w32::PixelSurface> surface_;
+#endif
     HDC dc_;
 };
 
@@ -100,8 +109,8 @@ inline std::vector<uint32_t> ReadBitmap(HBITMAP bitmap) {
 // Fails the test when it leaves handles behind.
 class HandleLeakCheck : public ::testing::Test {
   protected:
-    void SetUp() override { before_ = w32::LiveHandleCount(w32::HandleKind::Any); }
-    void TearDown() override { EXPECT_EQ(w32::LiveHandleCount(w32::HandleKind::Any), before_) << "leaked handles"; }
+    void SetUp() override { before_ = testwin::LiveHandleCount(); }
+    void TearDown() override { EXPECT_EQ(testwin::LiveHandleCount(), before_) << "leaked handles"; }
 
   private:
     size_t before_ = 0;

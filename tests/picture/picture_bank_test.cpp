@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "base/handle_table.h"
 #include "bmp_file.h"
 #include "picture_bank.h"
 #include "test_window.h"
@@ -27,7 +26,7 @@ protected:
         dir = testbmp::TempDir();
         window = testwin::CreateClientWindow(CANVAS_WIDTH, CANVAS_HEIGHT);
         ASSERT_NE(window, nullptr);
-        handlesBefore = w32::LiveHandleCount(w32::HandleKind::Any);
+        handlesBefore = testwin::LiveHandleCount();
         ASSERT_TRUE(bank.Attach(GetModuleHandleA(nullptr), window));
     }
     void TearDown() override {
@@ -167,10 +166,10 @@ TEST_F(PictureBankTest, OnlyReloadingAnOccupiedSlotBlanksTheCanvas) {
 TEST_F(PictureBankTest, ForgottenSlotIsNotDrawnButStillReleasedByTheNextLoad) {
     std::string sheet = Sheet("s.bmp", 40, 40);
     ASSERT_TRUE(bank.Load(0, sheet.c_str(), false, 0));
-    size_t loaded = w32::LiveHandleCount(w32::HandleKind::Any);
+    size_t loaded = testwin::LiveHandleCount();
     bank.Forget(0);
     bank.Forget(0);
-    EXPECT_EQ(w32::LiveHandleCount(w32::HandleKind::Any), loaded - 1) << "only the image DC goes";
+    EXPECT_EQ(testwin::LiveHandleCount(), loaded - 1) << "only the image DC goes";
     int32_t size[2] = {-1, -1};
     bank.GetSize(0, size);
     EXPECT_EQ(size[0], 0);
@@ -180,7 +179,7 @@ TEST_F(PictureBankTest, ForgottenSlotIsNotDrawnButStillReleasedByTheNextLoad) {
     EXPECT_TRUE(AllEqual(Canvas(), WHITE));
     ASSERT_TRUE(bank.Load(0, sheet.c_str(), false, 0));
     EXPECT_TRUE(AllEqual(Canvas(), BLACK));
-    EXPECT_EQ(w32::LiveHandleCount(w32::HandleKind::Any), loaded);
+    EXPECT_EQ(testwin::LiveHandleCount(), loaded);
 }
 
 TEST_F(PictureBankTest, KeyColourShowsTheCanvasThrough) {
@@ -243,7 +242,7 @@ void* NoMemory(size_t) { return nullptr; }
 
 TEST_F(PictureBankTest, FailedMaskBufferLeavesTheSlotEmptyAndLeaksNothing) {
     std::string path = Sheet("s.bmp", 40, 40);
-    size_t attachedHandles = w32::LiveHandleCount(w32::HandleKind::Any);
+    size_t attachedHandles = testwin::LiveHandleCount();
     allocateWorkBuffer = NoMemory;
     bool loaded = bank.Load(2, path.c_str(), true, 0);
     allocateWorkBuffer = malloc;
@@ -252,7 +251,7 @@ TEST_F(PictureBankTest, FailedMaskBufferLeavesTheSlotEmptyAndLeaksNothing) {
     bank.GetSize(2, size);
     EXPECT_EQ(size[0], 0);
     EXPECT_FALSE(bank.DrawCell(2, 0, 0, 8, 8, 0));
-    EXPECT_EQ(w32::LiveHandleCount(w32::HandleKind::Any), attachedHandles);
+    EXPECT_EQ(testwin::LiveHandleCount(), attachedHandles);
 }
 
 TEST_F(PictureBankTest, DetachReleasesEverySlotCanvasAndDC) {
@@ -263,10 +262,10 @@ TEST_F(PictureBankTest, DetachReleasesEverySlotCanvasAndDC) {
     ASSERT_TRUE(bank.Load(2, keyed.c_str(), true, RGB(1, 2, 3)));    // blank mask, no sprite
     ASSERT_TRUE(bank.Load(3, sheet.c_str(), false, 0));
     bank.Forget(3);
-    EXPECT_GT(w32::LiveHandleCount(w32::HandleKind::Any), handlesBefore);
+    EXPECT_GT(testwin::LiveHandleCount(), handlesBefore);
     EXPECT_TRUE(bank.Detach());
     attached = false;
-    EXPECT_EQ(w32::LiveHandleCount(w32::HandleKind::Any), handlesBefore);
+    EXPECT_EQ(testwin::LiveHandleCount(), handlesBefore);
 }
 
 }  // namespace

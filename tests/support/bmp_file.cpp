@@ -2,6 +2,9 @@
 #include "bmp_file.h"
 
 #include <stdlib.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <fstream>
 #include <vector>
@@ -65,9 +68,19 @@ std::string WritePositionSheet(const std::string& path, int width, int height) {
 }
 
 std::string TempDir() {
+#ifdef _WIN32
+    char base[MAX_PATH];
+    GetTempPathA(sizeof base, base);
+    for (unsigned attempt = GetTickCount();; ++attempt) {
+        std::string dir = std::string(base) + "pelomi-test-" + std::to_string(attempt);
+        if (CreateDirectoryA(dir.c_str(), nullptr)) return dir;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return base;
+    }
+#else
     char pattern[] = "/tmp/pelomi-test-XXXXXX";
     const char* dir = mkdtemp(pattern);
     return dir ? dir : "/tmp";
+#endif
 }
 
 }  // namespace testbmp

@@ -1,6 +1,10 @@
 // A plain top-level window for tests that draw, and reading its client area back through GDI.
 #include "test_window.h"
 
+#ifndef _WIN32
+#include "base/handle_table.h"
+#endif
+
 namespace testwin {
 
 HWND CreateClientWindow(int width, int height, WNDPROC proc) {
@@ -14,7 +18,8 @@ HWND CreateClientWindow(int width, int height, WNDPROC proc) {
     windowClass.lpszClassName = name;
     if (proc) UnregisterClassA(name, windowClass.hInstance);
     RegisterClassExA(&windowClass);
-    return CreateWindowExA(0, name, "test", WS_POPUP, 0, 0, width, height, nullptr, nullptr,
+    // Shown: on Windows only the visible part of a window has pixels to read back.
+    return CreateWindowExA(0, name, "test", WS_POPUP | WS_VISIBLE, 0, 0, width, height, nullptr, nullptr,
                            windowClass.hInstance, nullptr);
 }
 
@@ -33,6 +38,7 @@ std::vector<uint32_t> ReadDC(HDC source, int width, int height) {
     info.bmiHeader.biCompression = BI_RGB;
     std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
     GetDIBits(memoryDC, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+    for (uint32_t& pixel : pixels) pixel &= 0xFFFFFF;  // the top byte is left open by Windows
     DeleteDC(memoryDC);
     DeleteObject(bitmap);
     return pixels;
@@ -59,6 +65,15 @@ int PumpMessages() {
         ++count;
     }
     return count;
+}
+
+size_t LiveHandleCount() {
+#ifdef _WIN32
+    HANDLE process = GetCurrentProcess();
+    return GetGuiResources(process, GR_GDIOBJECTS) + GetGuiResources(process, GR_USEROBJECTS);
+#else
+    return w32::LiveHandleCount(w32::HandleKind::Any);
+#endif
 }
 
 }  // namespace testwin

@@ -10,7 +10,8 @@
 
 namespace testwin {
 
-// A popup window (no frame, no menu) whose client area is width x height, with DefWindowProcA or `proc`.
+// A shown popup window (no frame, no menu) whose client area is width x height, with DefWindowProcA or
+// `proc`.
 HWND CreateClientWindow(int width, int height, WNDPROC proc = nullptr);
 
 // The client area's pixels as 0x00RRGGBB, top row first, read with BitBlt into a memory bitmap and
@@ -22,6 +23,10 @@ std::vector<uint32_t> ReadDC(HDC dc, int width, int height);
 
 // Dispatches every message waiting in the thread's queue; returns how many were dispatched.
 int PumpMessages();
+
+// Live GDI and USER objects of the process, for leak checks: the layer's handle table, or on Windows
+// GetGuiResources.
+size_t LiveHandleCount();
 
 }  // namespace testwin
 
