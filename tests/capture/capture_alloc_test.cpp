@@ -44,6 +44,7 @@ TEST_F(CaptureWindowTest, WithoutABufferNothingIsOpenedAndTheWindowRunsOn) {
     EXPECT_EQ(ScriptedWaveDevice::Counts().opens, 0);
     EXPECT_EQ(ScriptedWaveDevice::Counts().failedOpens, 0);
 
+    testwin::PumpMessages();  // what showing the window posted (its activation)
     EXPECT_TRUE(PostMessageA(window, WM_USER, 0, 0));
     EXPECT_EQ(testwin::PumpMessages(), 1) << "only the message posted here: no wave notification";
     EXPECT_EQ(TakeLog().size(), 0u);

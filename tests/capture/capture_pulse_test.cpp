@@ -10,171 +10,21 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include <pulse/sample.h>
-#include <pulse/simple.h>
-#include <pulse/timeval.h>
-#include <dirent.h>
-
 #include <algorithm>
 #include <iterator>
-#include <atomic>
-#include <chrono>
-#include <cmath>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "capture_cycle_fixture.h"
 #include "notification_window.h"
-#include "pulse/pulse_wave_device.h"
+#include "sound_server.h"
 #include "wave/wave_device.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace soundtest;
 using Notifications = std::vector<Notification>;
-constexpr double kPi = 3.14159265358979323846;
-
-bool HaveServer() { return std::getenv("PELOMI_PULSE_DIR") != nullptr; }
-
-// Runs `command` and returns what it printed, the last newline cut.
-std::string Shell(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
-        char chunk[512];
-        while (std::fgets(chunk, sizeof chunk, pipe)) output += chunk;
-        pclose(pipe);
-    }
-    if (!output.empty() && output.back() == '\n') output.pop_back();
-    return output;
-}
-
-// scripts/pulse-session `command` (down, up) on the session this test was started in.
-void Session(const char* command) {
-    std::string line = std::string(PELOMI_SOURCE_DIR) + "/scripts/pulse-session " + command;
-    ASSERT_EQ(std::system(line.c_str()), 0) << line;
-}
-
-// Pumps the thread's messages until `done` holds; false if it does not within `limit` (a bound on waiting
-// for a broken device, not a measure of speed).
-template <class Done>
-bool PumpUntil(Done done, std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) {
-    Clock::time_point end = Clock::now() + limit;
-    for (;;) {
-        testwin::PumpMessages();
-        if (done()) return true;
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
-// Until the server has delivered `ms` more milliseconds of sound (of a mono stream; less of a stereo one):
-// for sound that must not reach a buffer to have had every chance to.
-bool WaitForServerSound(int ms) {
-    const uint64_t from = w32::ReadPulseCaptureCounters().bytes;
-    return PumpUntil([&] { return w32::ReadPulseCaptureCounters().bytes >= from + 44100u * 2 * ms / 1000; });
-}
-
-// The record streams this program holds on the server, as the server lists them.
-int ServerStreams() {
-    std::string listing = Shell("pactl list source-outputs");
-    int streams = 0;
-    for (size_t at = 0; (at = listing.find("media.name = \"Pelomi capture\"", at)) != std::string::npos; ++at) ++streams;
-    return streams;
-}
-
-int CountEntries(const char* directory) {
-    int count = 0;
-    if (DIR* listing = opendir(directory)) {
-        while (readdir(listing)) ++count;
-        closedir(listing);
-    }
-    return count;
-}
-
-int Level(const std::vector<char>& block) {
-    return PeakLevel(reinterpret_cast<const uint8_t*>(block.data()), block.size());
-}
-
-// The peak of 16-bit sound, scaled to 8 bits as PeakLevel measures them.
-int PeakLevel16(const std::vector<char>& buffer) {
-    int peak = 0;
-    for (size_t i = 0; i + 1 < buffer.size(); i += 2) {
-        int16_t sample;
-        std::memcpy(&sample, &buffer[i], sizeof sample);
-        peak = std::max(peak, std::abs(static_cast<int>(sample)));
-    }
-    return (peak + 128) / 256;
-}
-
-// Plays a 441 Hz sine of a chosen peak per channel into the default sink, without pause, from its own
-// thread; asking for 30 ms of buffering like a call, or for the server's default like paplay. The period is
-// 100 samples, so the crest sample 25 is exactly 128 + amplitude.
-class TonePlayer {
-public:
-    TonePlayer(uint8_t channels, bool tuned) : channels_(channels), tuned_(tuned), thread_([this] { Play(); }) {}
-    ~TonePlayer() {
-        running_ = false;
-        thread_.join();
-    }
-    void SetAmplitude(int amplitude) { left_ = right_ = amplitude; }
-    void SetAmplitudes(int left, int right) {
-        left_ = left;
-        right_ = right;
-    }
-    bool Failed() const { return failed_; }
-
-private:
-    void Play() {
-        const pa_sample_spec sampleFormat = {PA_SAMPLE_U8, 44100, channels_};
-        pa_buffer_attr attr;
-        attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = static_cast<uint32_t>(-1);
-        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(30 * PA_USEC_PER_MSEC, &sampleFormat));
-        int error = 0;
-        pa_simple* stream = pa_simple_new(nullptr, "pelomi tests", PA_STREAM_PLAYBACK, nullptr, "tone",
-                                          &sampleFormat, nullptr, tuned_ ? &attr : nullptr, &error);
-        if (!stream) {
-            failed_ = true;
-            return;
-        }
-        std::vector<uint8_t> chunk(441 * channels_);
-        size_t phase = 0;
-        while (running_) {
-            const int amplitudes[2] = {left_, right_};
-            for (size_t i = 0; i < chunk.size(); i += channels_, phase = (phase + 1) % 100)
-                for (uint8_t channel = 0; channel < channels_; ++channel)
-                    chunk[i + channel] =
-                        static_cast<uint8_t>(128 + std::lround(amplitudes[channel] * std::sin(2 * kPi * phase / 100.0)));
-            if (pa_simple_write(stream, chunk.data(), chunk.size(), &error) < 0) {
-                failed_ = true;
-                break;
-            }
-        }
-        pa_simple_free(stream);
-    }
-
-    const uint8_t channels_;
-    const bool tuned_;
-    std::atomic<bool> running_{true};
-    std::atomic<int> left_{0}, right_{0};
-    std::atomic<bool> failed_{false};
-    std::thread thread_;
-};
-
-bool Done(const WAVEHDR& header) { return (header.dwFlags & WHDR_DONE) != 0; }
-
-// Points `header` at `buffer` and prepares it on `device`.
-void Prepare(HWAVEIN device, WAVEHDR& header, std::vector<char>& buffer) {
-    header = WAVEHDR();
-    header.lpData = buffer.data();
-    header.dwBufferLength = static_cast<DWORD>(buffer.size());
-    EXPECT_EQ(waveInPrepareHeader(device, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
-}
 
 // What a test records from: the session's microphone-like source, or a stereo null sink made here whose
 // monitor nobody tunes, fed by an untuned player.
@@ -204,6 +54,8 @@ protected:
         if (!HaveServer()) return;
         Session("up");  // whatever a test did to the server, the next one finds it running
         window.Pump();
+        // The stream outlives the test by a second; gone, the next test's opens record its default source.
+        EXPECT_TRUE(PumpUntil([] { return ServerStreams() == 0; }));
         if (!module.empty()) {
             Shell("pactl unload-module " + module);
             Shell("pactl set-default-source " + previousSource);
@@ -212,7 +64,8 @@ protected:
         w32::SetWaveDevice(nullptr);
     }
     const Source& source() const { return GetParam(); }
-    TonePlayer Player() const { return TonePlayer(source().channels, !source().untuned); }
+    TonePlayer Player() const { return TonePlayer(source().channels, !source().untuned, sink()); }
+    const char* sink() const { return source().untuned ? "pelomi_untuned" : nullptr; }
 
     // Keeps the notifications dispatched to the window, every device's.
     void Pump() {
@@ -257,7 +110,7 @@ protected:
 using PulseWaveInOnDefault = PulseWaveIn;
 
 TEST_P(PulseWaveIn, BlocksComeBackAtThePeakOfTheTonePlayed) {
-    TonePlayer player(source().channels, !source().untuned);
+    TonePlayer player(source().channels, !source().untuned, sink());
     for (int amplitude : {0, 12, 45, 90, 127}) {
         SCOPED_TRACE(amplitude);
         player.SetAmplitude(amplitude);
@@ -270,7 +123,7 @@ TEST_P(PulseWaveIn, BlocksComeBackAtThePeakOfTheTonePlayed) {
 // The layer averages a stereo source's channels itself, as PulseAudio does and PipeWire does not.
 TEST_P(PulseWaveIn, AStereoSourceReadsTheAverageOfItsChannels) {
     if (source().channels < 2) GTEST_SKIP() << "a mono source";
-    TonePlayer player(2, !source().untuned);
+    TonePlayer player(2, !source().untuned, sink());
     player.SetAmplitudes(61, 61);
     ASSERT_TRUE(WaitUntilLevel(61));
     player.SetAmplitudes(60, 0);
@@ -279,21 +132,21 @@ TEST_P(PulseWaveIn, AStereoSourceReadsTheAverageOfItsChannels) {
     EXPECT_FALSE(player.Failed());
 }
 
-// Block after block, as the program records, every block comes back full and at the tone's peak, and the
-// pieces before the one that fills a block are read together. The pace is reported, not judged here.
-TEST_P(PulseWaveIn, BackToBackBlocksReadSeveralPiecesPerWakeUp) {
-    TonePlayer player(source().channels, !source().untuned);
+// Block after block, as the program records, every block comes back full and at the tone's peak. The pace
+// and the wake-ups it costs are reported, not judged here (the reading rule itself is pinned on the
+// scripted clock in tests/wave; bench/capture measures the pace).
+TEST_P(PulseWaveIn, BackToBackBlocksComeBackFullAtTheTonesPeak) {
+    TonePlayer player(source().channels, !source().untuned, sink());
     player.SetAmplitude(60);
     ASSERT_TRUE(WaitUntilLevel(60));
     const w32::PulseCaptureCounters before = w32::ReadPulseCaptureCounters();
     const Clock::time_point start = Clock::now();
     for (int block = 0; block < 36; ++block) EXPECT_NEAR(RecordBlockLevel(), 60, 1) << block;
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    RecordProperty("blocks_per_second", std::to_string(36 / seconds));
     const w32::PulseCaptureCounters after = w32::ReadPulseCaptureCounters();
-    const double pieces = static_cast<double>(after.pieces - before.pieces);
-    const double wakeups = static_cast<double>(after.wakeups - before.wakeups);
-    EXPECT_LE(wakeups, 0.8 * pieces) << wakeups << " wake-ups for " << pieces << " pieces";
+    RecordProperty("blocks_per_second", std::to_string(36 / seconds));
+    RecordProperty("pieces_per_block", std::to_string((after.pieces - before.pieces) / 36.0));
+    RecordProperty("wakeups_per_block", std::to_string((after.wakeups - before.wakeups) / 36.0));
     EXPECT_FALSE(player.Failed());
 }
 
@@ -487,35 +340,6 @@ TEST_P(PulseWaveInOnDefault, AServerRestartIsAPauseAfterWhichRecordingResumes) {
     EXPECT_EQ(waveInClose(device), MMSYSERR_NOERROR);
     EXPECT_TRUE(WaitUntilLevel(70)) << "fresh sound after the restart";
 }
-
-// A recorder asking for 20 ms on the default source, as the session's own keeps its null sink rendering in
-// 20 ms steps like a microphone: connected through the control socket, it outlives the quick restarts.
-class LatencyAnchor {
-public:
-    explicit LatencyAnchor(std::string server) : server_(std::move(server)), thread_([this] { Record(); }) {}
-    ~LatencyAnchor() {
-        running_ = false;
-        thread_.join();
-    }
-
-private:
-    void Record() {
-        const pa_sample_spec sampleFormat = {PA_SAMPLE_U8, 44100, 1};
-        pa_buffer_attr attr;
-        attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
-        attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(20 * PA_USEC_PER_MSEC, &sampleFormat));
-        pa_simple* stream = pa_simple_new(server_.c_str(), "pelomi tests", PA_STREAM_RECORD, nullptr, "anchor",
-                                          &sampleFormat, nullptr, &attr, nullptr);
-        std::vector<uint8_t> chunk(882);
-        while (stream && running_ && pa_simple_read(stream, chunk.data(), chunk.size(), nullptr) == 0) {
-        }
-        if (stream) pa_simple_free(stream);
-    }
-
-    std::string server_;
-    std::atomic<bool> running_{true};
-    std::thread thread_;
-};
 
 class PulseCaptureCycle : public CaptureWindowTest {
 protected:

@@ -66,7 +66,7 @@ int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* 
     state.lock.unlock();
     const pa_usec_t start = pa_rtclock_now();
     const pa_usec_t deadline = timeout < 0 ? 0 : start + static_cast<pa_usec_t>(timeout) * PA_USEC_PER_MSEC;
-    bool nudged = false;
+    bool nudged = false, slept = false;
     for (;;) {
         state.deferring = true;  // before reading readFrom: a change after this read kicks
         const pa_usec_t now = pa_rtclock_now();
@@ -76,6 +76,7 @@ int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* 
         state.watched.assign(fds, fds + count);
         for (struct pollfd& watched : state.watched) watched.events = 0;  // POLLHUP and POLLERR still come
         state.watched.push_back({state.kick, POLLIN, 0});
+        slept = true;
         if (poll(state.watched.data(), state.watched.size(), wait) > 0) {
             if (state.watched.back().revents != 0) TakeKicks(state);
             nudged = state.nudged.exchange(false);
@@ -87,9 +88,14 @@ int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* 
     }
     state.deferring = false;
     const int remaining = nudged ? 0 : timeout < 0 ? -1 : MillisecondsUntil(deadline, pa_rtclock_now());
-    int result = poll(fds, count, remaining);
+    // What is there already (the rest of what a wake-up found) is read without sleeping: no wake-up.
+    int result = poll(fds, count, 0);
+    if (result == 0 && remaining != 0) {
+        slept = true;
+        result = poll(fds, count, remaining);
+    }
     state.lock.lock();
-    if (result > 0) ++state.wakeups;
+    if (result > 0 && slept) ++state.wakeups;
     return result;
 }
 

@@ -37,7 +37,8 @@ pa_usec_t PulseReadingDeferredUntil(const PulseLoop* loop);
 // the loop looks at its timers again.
 void NudgePulseLoop(PulseLoop* loop);
 
-// Holding the lock: how many times the loop has woken to read or to serve a call.
+// Holding the lock: how many times the loop has slept and woken to read or to serve a call (turns that find
+// more already waiting are not counted).
 uint64_t PulseLoopWakeups(const PulseLoop* loop);
 
 }  // namespace w32

@@ -158,6 +158,18 @@ void OnReadable(pa_stream* stream, size_t, void* userdata) {
     }
 }
 
+// The fragment was asked for before the source's layout was known (see OpenStream): now it is, ask again
+// when the server's answer is far off.
+void AskForFragments(pa_stream* stream, const pa_sample_spec& spec) {
+    const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream);
+    const auto wanted = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    if (!granted || (granted->fragsize < 2 * wanted && 2 * granted->fragsize > wanted)) return;
+    pa_buffer_attr attr = *granted;
+    attr.fragsize = wanted;
+    if (pa_operation* operation = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr))
+        pa_operation_unref(operation);
+}
+
 // A stream that fails before it was ready had no source to be given; one that fails later lost its source
 // or its server, which the core treats alike.
 void OnStreamState(pa_stream* stream, void* userdata) {
@@ -167,6 +179,7 @@ void OnStreamState(pa_stream* stream, void* userdata) {
         record->ready = true;
         const pa_sample_spec* spec = pa_stream_get_sample_spec(stream);
         record->frameBytes = pa_frame_size(spec);
+        AskForFragments(stream, *spec);
         WaveStreamReady(record->owner, spec->channels);
     } else if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
         const bool serverAlive = Pulse().context && pa_context_get_state(Pulse().context) == PA_CONTEXT_READY;

@@ -1,0 +1,86 @@
+// Inside the capture core: its state, shared by the sound side (wave_capture.cpp: where blocks start, what
+// is kept, when to read) and the server side (wave_server.cpp: opens and closes, the idle release, the
+// pause and the reconnects). Every field is used under the backend's lock. Leaves out the header queue
+// (wave_in.cpp).
+#ifndef PELOMI_WIN32_WAVE_CORE_H
+#define PELOMI_WIN32_WAVE_CORE_H
+
+#include <cstdint>
+#include <vector>
+
+#include "wave/wave_capture.h"
+
+namespace w32 {
+
+constexpr uint64_t kAnswerTimeout = 400000;  // a server that does not answer must not freeze the window
+constexpr uint64_t kIdleRelease = 1000000;   // the program's cycle reopens within milliseconds
+constexpr uint64_t kFirstRetry = 50000;      // reconnects: 50 ms after the loss, then twice as long...
+constexpr uint64_t kLongestRetry = 500000;   // ...up to half a second, so a server back is heard within 2 s
+constexpr uint64_t kReadMargin = 10000;      // for a server clock a little ahead of ours, uneven pieces
+constexpr uint64_t kLongestDeferral = 250000;
+constexpr uint64_t kShortestHistory = 100000;  // sound kept for starts: at least this, and four fragments
+
+enum class Link { Down, Connecting, Up };
+enum class StreamState { Opening, Running, Waiting, Refused };
+
+struct WaveCore {
+    const WaveBackend* backend = nullptr;
+    Link link = Link::Down;
+    bool reached = false;  // a server answered once: from then on its absence is a pause
+    uint64_t retryAt = 0, retryDelay = kFirstRetry;
+    uint64_t timerAt = 0;  // when the backend's timer is set for (0: not set)
+    std::vector<WaveStream*> streams;
+    std::vector<uint8_t> converted;  // scratch for handing sound over
+};
+
+struct WaveStream {
+    WaveCore* core = nullptr;
+    uint32_t rate = 0;
+    StreamState state = StreamState::Waiting;
+    uint16_t channels = 1;
+    int pins = 0;  // an open waiting on the stream keeps it
+    std::vector<WaveListener*> listeners;
+    std::vector<int16_t> history;  // the sound of positions [historyStart, received)
+    int64_t historyStart = 0, received = 0;
+    int64_t lastEnd = -1;  // where the latest block to fill ended, and when it did
+    uint64_t lastFilledAt = 0;
+    // How far arriving sound trails the clock (the source's latency and the way here): the least seen
+    // over the latest block, and over the block being filled.
+    int64_t lag = 0, leastLag = -1;
+    uint64_t idleSince = 0;
+};
+
+struct WaveListener {
+    WaveStream* stream = nullptr;
+    WaveInputPort* port = nullptr;
+    WaveCaptureFormat format = {};
+    bool started = false;
+    bool placed = false;  // its buffer takes the stream from `next` on
+    int64_t next = 0;
+};
+
+WaveCore& CoreOf(const WaveBackend& backend);
+
+class BackendLock {
+public:
+    explicit BackendLock(const WaveBackend& backend) : backend_(backend) { backend_.Lock(); }
+    ~BackendLock() { backend_.Unlock(); }
+    BackendLock(const BackendLock&) = delete;
+    BackendLock& operator=(const BackendLock&) = delete;
+
+private:
+    const WaveBackend& backend_;
+};
+
+inline int64_t UsecToFrames(uint64_t usec, uint32_t rate) { return static_cast<int64_t>(usec * rate / 1000000); }
+inline uint64_t FramesToUsec(int64_t frames, uint32_t rate) { return static_cast<uint64_t>(frames) * 1000000 / rate; }
+inline size_t FrameBytes(const WaveCaptureFormat& format) { return format.channels * format.bitsPerSample / 8u; }
+
+// The sound side.
+void ForgetSound(WaveStream& stream);
+void Place(WaveListener& listener);
+void UpdateReading(WaveCore& core);
+
+}  // namespace w32
+
+#endif

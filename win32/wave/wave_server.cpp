@@ -1,0 +1,233 @@
+// The capture core's server side: opening and closing devices on the shared streams, a stream nobody holds
+// given back after a second, and the server's comings and goings. Our choice (Linux): once a server has
+// been reached, its going away is a pause of the device, not its removal: buffers being filled come back
+// with what they hold, opens and starts succeed and their blocks wait, and reconnects come at growing
+// intervals (50 ms doubling to 500 ms: one timer, no thread, no busy loop) until a server answers.
+#include <algorithm>
+#include <mutex>
+
+#include "wave/wave_core.h"
+
+namespace w32 {
+
+namespace {
+
+bool AnyListener(const WaveCore& core) {
+    return std::any_of(core.streams.begin(), core.streams.end(),
+                       [](const WaveStream* stream) { return !stream->listeners.empty(); });
+}
+
+template <class Done>
+bool WaitUntil(WaveCore& core, Done done) {
+    const uint64_t end = core.backend->Now() + kAnswerTimeout;
+    while (!done()) {
+        if (core.backend->Now() >= end) return false;
+        core.backend->Wait(end);
+    }
+    return true;
+}
+
+// The backend's one timer serves the reconnects and the idle releases. It is only ever brought forward:
+// moving it at every close would wake the backend twice a block; when it goes off early it looks again.
+void Rearm(WaveCore& core) {
+    uint64_t due = core.retryAt;
+    for (const WaveStream* stream : core.streams)
+        if (stream->listeners.empty() && stream->pins == 0 && (due == 0 || stream->idleSince + kIdleRelease < due))
+            due = stream->idleSince + kIdleRelease;
+    if (due == 0 || (core.timerAt != 0 && core.timerAt <= due)) return;
+    core.timerAt = due;
+    core.backend->SetTimer(due);
+}
+
+void ScheduleRetry(WaveCore& core) {
+    if (!core.reached || core.retryAt != 0 || !AnyListener(core)) return;
+    core.retryAt = core.backend->Now() + core.retryDelay;
+    Rearm(core);
+}
+
+void OpenBackendStream(WaveStream& stream) {
+    stream.state = StreamState::Opening;
+    stream.core->backend->OpenStream(&stream, stream.rate);
+}
+
+void Release(WaveStream* stream) {
+    WaveCore& core = *stream->core;
+    if (stream->state != StreamState::Waiting) core.backend->CloseStream(stream);
+    core.streams.erase(std::remove(core.streams.begin(), core.streams.end(), stream), core.streams.end());
+    delete stream;
+}
+
+// The server is away: streams wait for it, started devices that were recording get their buffers back with
+// what they hold (ones started since wait on).
+void Pause(WaveCore& core) {
+    for (WaveStream* stream : std::vector<WaveStream*>(core.streams)) {
+        const bool recording = stream->state == StreamState::Running;
+        if (stream->state != StreamState::Waiting) core.backend->CloseStream(stream);
+        stream->state = StreamState::Waiting;
+        ForgetSound(*stream);
+        for (WaveListener* listener : stream->listeners) {
+            listener->placed = false;
+            if (listener->started && recording) WaveInputPaused(listener->port);
+        }
+        if (stream->listeners.empty() && stream->pins == 0) Release(stream);
+    }
+}
+
+void Retry(WaveCore& core) {
+    if (!AnyListener(core)) return;
+    if (core.link == Link::Down) {
+        core.link = Link::Connecting;
+        core.backend->Connect();
+        return;
+    }
+    for (WaveStream* stream : std::vector<WaveStream*>(core.streams))
+        if (core.link == Link::Up && stream->state == StreamState::Waiting && !stream->listeners.empty())
+            OpenBackendStream(*stream);
+}
+
+}  // namespace
+
+WaveCore& CoreOf(const WaveBackend& backend) {
+    static std::mutex lock;
+    static auto* cores = new std::vector<WaveCore*>;  // never destroyed: devices may close during exit
+    std::lock_guard<std::mutex> guard(lock);
+    for (WaveCore* core : *cores)
+        if (core->backend == &backend) return *core;
+    cores->push_back(new WaveCore);
+    cores->back()->backend = &backend;
+    return *cores->back();
+}
+
+void WaveServerAnswered(const WaveBackend& backend) {
+    WaveCore& core = CoreOf(backend);
+    core.link = Link::Up;
+    core.reached = true;
+    core.retryDelay = kFirstRetry;
+    core.retryAt = 0;
+    Retry(core);
+}
+
+void WaveServerGone(const WaveBackend& backend) {
+    WaveCore& core = CoreOf(backend);
+    if (core.link == Link::Down) return;  // told already, by the connection and by its streams
+    core.retryDelay = core.link == Link::Up ? kFirstRetry : std::min(2 * core.retryDelay, kLongestRetry);
+    core.link = Link::Down;
+    core.retryAt = 0;
+    Pause(core);
+    ScheduleRetry(core);
+}
+
+// Our choice: a server with no source, once it had one, is a pause too; the stream is asked for again.
+void WaveStreamRefused(WaveStream* stream) {
+    WaveCore& core = *stream->core;
+    core.backend->CloseStream(stream);
+    stream->state = StreamState::Refused;
+    core.retryDelay = std::min(2 * core.retryDelay, kLongestRetry);
+    ScheduleRetry(core);
+}
+
+void WaveTimerDue(const WaveBackend& backend) {
+    WaveCore& core = CoreOf(backend);
+    core.timerAt = 0;
+    const uint64_t now = backend.Now();
+    for (WaveStream* stream : std::vector<WaveStream*>(core.streams))
+        if (stream->listeners.empty() && stream->pins == 0 && now >= stream->idleSince + kIdleRelease)
+            Release(stream);
+    if (core.retryAt != 0 && now >= core.retryAt) {
+        core.retryAt = 0;
+        for (WaveStream* stream : core.streams)
+            if (stream->state == StreamState::Refused) stream->state = StreamState::Waiting;
+        Retry(core);
+    }
+    Rearm(core);
+}
+
+// Under the lock, held once (a backend's Wait lets go of it once): whether the server has been reached,
+// trying once more when it never was.
+namespace {
+
+bool Reach(WaveCore& core) {
+    if (core.reached) return true;
+    if (core.link == Link::Down) {
+        core.link = Link::Connecting;
+        core.backend->Connect();
+    }
+    WaitUntil(core, [&] { return core.link != Link::Connecting; });
+    return core.link == Link::Up;
+}
+
+}  // namespace
+
+UINT CountWaveSources(const WaveBackend* backend) {
+    WaveCore& core = CoreOf(*backend);
+    BackendLock guard(*backend);
+    return Reach(core) ? 1 : 0;
+}
+
+MMRESULT OpenWaveListener(const WaveBackend* backend, const WaveCaptureFormat& format, WaveInputPort* port,
+                          WaveListener** opened) {
+    WaveCore& core = CoreOf(*backend);
+    BackendLock guard(*backend);
+    if (!Reach(core)) {
+        if (core.link == Link::Connecting) backend->Disconnect();
+        core.link = Link::Down;
+        return MMSYSERR_NODRIVER;
+    }
+    WaveStream* stream = nullptr;
+    for (WaveStream* candidate : core.streams)
+        if (candidate->rate == format.samplesPerSecond) stream = candidate;
+    if (stream == nullptr) {
+        stream = new WaveStream;
+        stream->core = &core;
+        stream->rate = format.samplesPerSecond;
+        core.streams.push_back(stream);
+        if (core.link == Link::Up) OpenBackendStream(*stream);
+    }
+    ++stream->pins;
+    WaitUntil(core, [&] { return stream->state != StreamState::Opening; });
+    --stream->pins;
+    if (stream->state == StreamState::Refused && stream->listeners.empty()) {
+        Release(stream);
+        return MMSYSERR_BADDEVICEID;
+    }
+    auto* listener = new WaveListener;
+    listener->stream = stream;
+    listener->port = port;
+    listener->format = format;
+    stream->listeners.push_back(listener);
+    if (core.link != Link::Up || stream->state != StreamState::Running) ScheduleRetry(core);
+    *opened = listener;
+    return MMSYSERR_NOERROR;
+}
+
+void CloseWaveListener(WaveListener* listener) {
+    WaveStream* stream = listener->stream;
+    WaveCore& core = *stream->core;
+    BackendLock guard(*core.backend);
+    stream->listeners.erase(std::remove(stream->listeners.begin(), stream->listeners.end(), listener),
+                            stream->listeners.end());
+    delete listener;
+    if (stream->listeners.empty()) {
+        stream->idleSince = core.backend->Now();
+        if (stream->state == StreamState::Running || stream->state == StreamState::Opening)
+            Rearm(core);
+        else if (stream->pins == 0)
+            Release(stream);
+    }
+    UpdateReading(core);
+}
+
+void ForgetWaveServer(const WaveBackend* backend) {
+    WaveCore& core = CoreOf(*backend);
+    BackendLock guard(*backend);
+    for (WaveStream* stream : std::vector<WaveStream*>(core.streams))
+        if (stream->listeners.empty()) Release(stream);
+    if (AnyListener(core)) return;
+    backend->Disconnect();
+    core.link = Link::Down;
+    core.reached = false;
+    core.retryAt = 0;
+    core.retryDelay = kFirstRetry;
+}
+
+}  // namespace w32
