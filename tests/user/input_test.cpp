@@ -8,7 +8,6 @@
 
 using ::testing::ElementsAre;
 using namespace usertest;
-using w32::DispatchUntilIdle;
 using w32::MouseButton;
 
 namespace {

@@ -5,7 +5,11 @@
 #include <cstdio>
 #include <map>
 
+#include "test_window.h"
+#ifndef _WIN32
 #include "base/handle_table.h"
+#include "headless/headless_display.h"
+#endif
 
 namespace usertest {
 namespace {
@@ -26,6 +30,14 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     Hook hook = CurrentHook();  // a copy: the hook may replace itself
     if (hook && hook(window, message, wParam, lParam, &result)) return result;
     return DefWindowProcA(window, message, wParam, lParam);
+}
+
+size_t LiveWindowsAndMenus() {
+#ifdef _WIN32
+    return testwin::LiveHandleCount();
+#else
+    return w32::LiveHandleCount(w32::HandleKind::Window) + w32::LiveHandleCount(w32::HandleKind::Menu);
+#endif
 }
 
 std::string LabelOf(HWND window) {
@@ -87,12 +99,27 @@ std::string MessageName(UINT message) {
     return text;
 }
 
+int DispatchUntilIdle() {
+#ifdef _WIN32
+    int dispatched = 0;
+    MSG msg;
+    while (dispatched < 10000 && PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE) && msg.message != WM_QUIT &&
+           PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+        ++dispatched;
+    }
+    return dispatched;
+#else
+    return w32::DispatchUntilIdle();
+#endif
+}
+
 void UserTest::SetUp() {
     ClearLog();
     CurrentHook() = nullptr;
     Labels().clear();
-    windowsAtStart_ = w32::LiveHandleCount(w32::HandleKind::Window);
-    menusAtStart_ = w32::LiveHandleCount(w32::HandleKind::Menu);
+    handlesAtStart_ = LiveWindowsAndMenus();
     RegisterRecordingClass(kClassName, CS_HREDRAW | CS_VREDRAW, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1),
                            nullptr);
 }
@@ -107,8 +134,7 @@ void UserTest::TearDown() {
     }
     for (const std::string& name : classes_) EXPECT_TRUE(UnregisterClassA(name.c_str(), GetModuleHandleA(nullptr)));
     classes_.clear();
-    EXPECT_EQ(w32::LiveHandleCount(w32::HandleKind::Window), windowsAtStart_) << "windows left alive";
-    EXPECT_EQ(w32::LiveHandleCount(w32::HandleKind::Menu), menusAtStart_) << "menus left alive";
+    EXPECT_EQ(LiveWindowsAndMenus(), handlesAtStart_) << "windows or menus left alive";
 }
 
 void UserTest::RegisterRecordingClass(const char* name, UINT style, HBRUSH background, LPCSTR menuName) {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "conformance.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -58,10 +60,12 @@ protected:
     void Label(HWND window, const std::string& label);
 
 private:
-    size_t windowsAtStart_ = 0;
-    size_t menusAtStart_ = 0;
+    size_t handlesAtStart_ = 0;
     std::vector<std::string> classes_;
 };
+
+// Dispatches what the queue holds (WM_PAINT included) until it is empty or holds WM_QUIT; returns how many.
+int DispatchUntilIdle();
 
 // The recorded log and labels, shared by the recording procedure.
 std::vector<Received>& Log();
