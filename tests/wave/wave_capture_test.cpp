@@ -20,7 +20,7 @@ using w32::ScriptedWaveDevice;
 
 constexpr uint64_t kMs = 1000;
 constexpr uint64_t kFragment = 20 * kMs;
-constexpr uint64_t kLatency = 30 * kMs;  // from capture to arrival, as a microphone's source buffer adds
+constexpr int64_t kLatency = 30 * kMs;  // from capture to arrival, as a microphone's source buffer adds
 constexpr int64_t kRate = 44100;
 constexpr int64_t kFragmentFrames = kRate * kFragment / 1000000;
 constexpr int64_t kBlockFrames = 3675;
@@ -74,10 +74,9 @@ protected:
         }
         return true;
     }
-    // The position being captured now on the stream's clock.
-    int64_t ClockNow() const {
-        return static_cast<int64_t>((ScriptedWaveDevice::Now() - streamOpenedAt) * kRate / 1000000);
-    }
+    // The position being captured now (or at `at`) on the stream's clock.
+    int64_t ClockNow() const { return ClockAt(ScriptedWaveDevice::Now()); }
+    int64_t ClockAt(uint64_t at) const { return static_cast<int64_t>((at - streamOpenedAt) * kRate / 1000000); }
     // Records one block on a new device, as the program's cycle does; returns the block's first position.
     int64_t RecordBlock(Block& block, uint64_t pauseBeforeStart = 0) {
         HWAVEIN device = Open();
@@ -142,6 +141,22 @@ TEST_F(WaveCapture, ReadingWaitsUntilTheBlockCanFillAndTakesThePiecesInOneTurn) 
     EXPECT_LE(ScriptedWaveDevice::ReadingTurns() - turnsBefore, 2) << "pieces read one by one";
     EXPECT_LE(ScriptedWaveDevice::Now(), endCaptured + kLatency + kFragment) << "the block came back late";
     EXPECT_EQ(block.header.dwBytesRecorded, block.header.dwBufferLength);
+    Close(device);
+}
+
+// On a sink's monitor the sound comes ahead of the stream's clock: reading waits only until the sound the
+// block still lacks can have come, not until the clock reaches the block's end.
+TEST_F(WaveCapture, ReadingOnASourceAheadOfItsClockWaitsOnlyForTheSoundStillMissing) {
+    ScriptedWaveDevice::CaptureWithClock(kFragment, -50 * static_cast<int64_t>(kMs), 1, PositionSound);
+    Block warmUp(kBlockFrames), block(kBlockFrames);
+    RecordBlock(warmUp);
+    ScriptedWaveDevice::Advance(300 * kMs);
+    HWAVEIN device = Open();
+    const uint64_t startedAt = ScriptedWaveDevice::Now();
+    Start(device, block);  // a fragment before the clock: 70 ms of the block are here already
+    ASSERT_TRUE(AdvanceUntilDone(block));
+    EXPECT_LE(ScriptedWaveDevice::Now() - startedAt, 2 * kFragment) << "held until the clock caught up";
+    EXPECT_EQ(block.samples.front(), (ClockAt(startedAt) - kFragmentFrames) % 30000);
     Close(device);
 }
 

@@ -26,7 +26,7 @@ struct ScriptedServer {
     std::vector<ScriptedRecord> records;
     std::deque<std::vector<uint8_t>> immediate;
     uint64_t fragmentUsec = 0;  // 0: sound only when fed
-    uint64_t latencyUsec = 0;   // from capture to arrival
+    int64_t latencyUsec = 0;    // from capture to arrival; below 0, sound runs ahead of the clock
     uint16_t channels = 1;
     std::function<int16_t(int64_t, int)> sound;
     uint64_t deferUntil = 0, timerAt = 0;
@@ -102,8 +102,8 @@ uint64_t NextPieceAt() {
     uint64_t next = 0;
     for (const ScriptedRecord& record : server.records) {
         const int64_t frames = static_cast<int64_t>(server.fragmentUsec * record.rate / 1000000);
-        const uint64_t at = record.openedAt + server.latencyUsec +
-                            static_cast<uint64_t>(((record.position + frames) * 1000000 + record.rate - 1) / record.rate);
+        const int64_t completes = ((record.position + frames) * 1000000 + record.rate - 1) / record.rate;
+        const uint64_t at = record.openedAt + static_cast<uint64_t>(std::max<int64_t>(0, completes + server.latencyUsec));
         if (next == 0 || at < next) next = at;
     }
     return next;
@@ -117,8 +117,8 @@ void ReadPieces() {
         for (;;) {
             ScriptedRecord& record = server.records[i];
             const int64_t frames = static_cast<int64_t>(server.fragmentUsec * record.rate / 1000000);
-            const uint64_t captured = server.now - std::min(server.now - record.openedAt, server.latencyUsec);
-            const auto arrived = static_cast<int64_t>((captured - record.openedAt) * record.rate / 1000000);
+            const int64_t captured = static_cast<int64_t>(server.now - record.openedAt) - server.latencyUsec;
+            const int64_t arrived = std::max<int64_t>(0, captured) * record.rate / 1000000;
             if (record.position + frames > arrived) break;
             std::vector<int16_t> piece(static_cast<size_t>(frames) * server.channels);
             for (int64_t frame = 0; frame < frames; ++frame)
@@ -244,7 +244,7 @@ void ScriptedWaveDevice::OnOpen(std::function<void()> hook) { OnWaveOpen(std::mo
 
 ScriptedWaveCounts ScriptedWaveDevice::Counts() { return ReadWaveDeviceCounts(); }
 
-void ScriptedWaveDevice::CaptureWithClock(uint64_t fragmentUsec, uint64_t latencyUsec, uint16_t channels,
+void ScriptedWaveDevice::CaptureWithClock(uint64_t fragmentUsec, int64_t latencyUsec, uint16_t channels,
                                           std::function<int16_t(int64_t, int)> sound) {
     Hold hold(Server().lock);
     Server().fragmentUsec = fragmentUsec;

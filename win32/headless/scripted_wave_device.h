@@ -54,8 +54,9 @@ public:
 
     // Timed sound. From now on every stream records `sound(position, channel)` from a source of `channels`,
     // its clock running with scripted time from the moment it opened, in pieces of `fragmentUsec` that
-    // arrive `latencyUsec` after they complete (later while the core defers reading).
-    static void CaptureWithClock(uint64_t fragmentUsec, uint64_t latencyUsec, uint16_t channels,
+    // arrive `latencyUsec` after they complete (later while the core defers reading; before, with a
+    // negative latency, as a sink's monitor hands out sound rendered ahead of its clock).
+    static void CaptureWithClock(uint64_t fragmentUsec, int64_t latencyUsec, uint16_t channels,
                                  std::function<int16_t(int64_t position, int channel)> sound);
     // Scripted time passes: pieces arrive, the core's timer goes off, in time order.
     static void Advance(uint64_t usec);

@@ -14,10 +14,10 @@ void UsePulseWaveDevice();
 // What the server has delivered in this process, for benchmarks and diagnostics.
 struct PulseCaptureCounters {
     uint64_t pieces = 0;  // deliveries from the server
-    uint64_t wakeups = 0; // times the process woke to read them (or to serve a call)
+    uint64_t wakeups = 0; // times the sound thread slept and woke to read them (or to serve a call)
     uint64_t bytes = 0;
     std::chrono::steady_clock::time_point latestArrival;
-    int64_t latencyUsec = 0;  // the stream's latency at the latest start; below 0 on a sink's monitor
+    int64_t latencyUsec = 0;  // the stream's latency at the latest read; below 0 on a sink's monitor
     uint32_t fragmentUsec = 0;  // the piece length asked for
 };
 PulseCaptureCounters ReadPulseCaptureCounters();

@@ -95,8 +95,9 @@ void Place(WaveListener& listener) {
 
 // Reading can wait until the stream's clock reaches the end of the first block that can fill, plus the lag
 // of arriving sound: the piece holding its last frame cannot come before that frame was captured and made
-// its way here. Meanwhile pieces stay with the server and many are read in one wake-up. With nothing
-// placed, everything is read as it comes.
+// its way here. Nor before the sound still missing could follow the latest piece at the stream's rate,
+// which comes first on a sink's monitor, whose sound runs ahead of its clock. Meanwhile pieces stay with
+// the server and many are read in one wake-up. With nothing placed, everything is read as it comes.
 void UpdateReading(WaveCore& core) {
     const WaveBackend& backend = *core.backend;
     const uint64_t now = backend.Now();
@@ -113,8 +114,9 @@ void UpdateReading(WaveCore& core) {
             }
             const int64_t end =
                 listener->next + static_cast<int64_t>(WaveInputRoom(listener->port) / FrameBytes(listener->format));
-            const int64_t ahead = end + stream->lag - clock;
-            const uint64_t at = now + (ahead > 0 ? FramesToUsec(ahead, stream->rate) : 0);
+            const int64_t ahead = end + stream->lag - clock, missing = end - stream->received;
+            const uint64_t at = std::min(now + (ahead > 0 ? FramesToUsec(ahead, stream->rate) : 0),
+                                         stream->deliveredAt + (missing > 0 ? FramesToUsec(missing, stream->rate) : 0));
             until = any ? std::min(until, at) : at;
             any = true;
         }
@@ -134,6 +136,7 @@ void WaveStreamReady(WaveStream* stream, uint16_t channels) {
 bool WaveSoundCaptured(WaveStream* stream, int64_t position, const int16_t* samples, size_t frames) {
     if (stream->state != StreamState::Running) return false;
     Append(*stream, position, samples, frames);
+    stream->deliveredAt = stream->core->backend->Now();
     int64_t clock = 0;
     if (stream->core->backend->StreamNow(stream, &clock)) {
         const int64_t lag = std::max<int64_t>(0, clock - stream->received);

@@ -47,6 +47,7 @@ struct WaveStream {
     // How far arriving sound trails the clock (the source's latency and the way here): the least seen
     // over the latest block, and over the block being filled.
     int64_t lag = 0, leastLag = -1;
+    uint64_t deliveredAt = 0;  // when the latest piece came
     uint64_t idleSince = 0;
 };
 
