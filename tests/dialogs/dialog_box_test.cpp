@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "conformance.h"
 #include "dialog_test_support.h"
-#include "user/input_delivery.h"
+#include "test_input.h"
 
 using namespace dlgtest;
 
@@ -61,7 +62,7 @@ TEST_F(DialogBoxTest, FailuresReturnMinusOneOrZeroAndLeaveTheOwnerAlone) {
 
     // A control class nobody registered fails the whole dialog, before WM_INITDIALOG.
     EXPECT_EQ(Run(kBrokenDialog, owner, script), -1);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
+    LAYER_CHOICE(EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS)));
 
     HWND gone = CreateOwner();
     DestroyWindow(gone);
@@ -80,12 +81,12 @@ TEST_F(DialogBoxTest, ButtonsReportTheirOwnIdAndEnterFallsBackToIdok) {
     script.onRunning = [&](HWND dialog) {
         other = GetDlgItem(dialog, kOtherButton);
         ok = GetDlgItem(dialog, IDOK);
-        w32::DeliverMouseButton(other, w32::MouseButton::Left, true, 3, 3, 0);
-        w32::DeliverMouseButton(other, w32::MouseButton::Left, false, 3, 3, 0);
+        testinput::Mouse(other, testinput::Button::Left, true, 3, 3);
+        testinput::Mouse(other, testinput::Button::Left, false, 3, 3);
         // A double click is a second press for a push button.
-        w32::DeliverMouseButton(other, w32::MouseButton::Left, true, 3, 3, 0, true);
-        w32::DeliverMouseButton(other, w32::MouseButton::Left, false, 3, 3, 0);
-        w32::DeliverKey(dialog, true, VK_RETURN, U'\r', 0);
+        testinput::Mouse(other, testinput::Button::Left, true, 3, 3, true);
+        testinput::Mouse(other, testinput::Button::Left, false, 3, 3);
+        testinput::Key(dialog, VK_RETURN, U'\r');
         GiveUpAfterQueued(dialog);
     };
     EXPECT_EQ(Run(kPlainDialog, owner, script), IDOK);
@@ -125,12 +126,12 @@ TEST_F(DialogBoxTest, CloseBoxPostsIdcancelUnlessTheProcedureOrADisabledCancelBu
         HWND cancel = nullptr;
         script.onRunning = [&](HWND dialog) {
             cancel = GetDlgItem(dialog, IDCANCEL);
-            w32::DeliverCloseRequest(dialog);
+            testinput::CloseRequest(dialog);
             if (test.disableCancel) {
                 EnableWindow(cancel, FALSE);
                 // A disabled button takes no clicks either.
-                w32::DeliverMouseButton(cancel, w32::MouseButton::Left, true, 3, 3, 0);
-                w32::DeliverMouseButton(cancel, w32::MouseButton::Left, false, 3, 3, 0);
+                testinput::Mouse(cancel, testinput::Button::Left, true, 3, 3);
+                testinput::Mouse(cancel, testinput::Button::Left, false, 3, 3);
             }
             GiveUpAfterQueued(dialog);
         };
@@ -249,13 +250,13 @@ TEST_F(DialogBoxTest, QueriesFailAsWindowsDocuments) {
         text = GetDlgItem(dialog, kTextStatic);
         SetLastError(0);
         EXPECT_EQ(GetDlgItem(dialog, 77), nullptr);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CONTROL_ID_NOT_FOUND));
+        LAYER_CHOICE(EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CONTROL_ID_NOT_FOUND)));
         EXPECT_EQ(GetDlgItem(dialog, -1), nullptr) << "identifiers compare whole";
         EXPECT_EQ(GetDlgCtrlID(dialog), 0);
         EXPECT_EQ(GetWindowLongA(text, GWL_ID), kTextStatic);
         SetLastError(0);
         EXPECT_EQ(GetWindowLongA(text, 12345), 0);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_INDEX));
+        LAYER_CHOICE(EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_INDEX)));
         EndDialog(dialog, IDOK);
     };
     EXPECT_EQ(Run(kPlainDialog, owner, script), IDOK);
@@ -263,16 +264,16 @@ TEST_F(DialogBoxTest, QueriesFailAsWindowsDocuments) {
     // Everything on handles that are gone, or that are no dialog.
     SetLastError(0);
     EXPECT_EQ(GetDlgItem(iconStatic, 1), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    LAYER_CHOICE(EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE)));
     EXPECT_EQ(GetDlgCtrlID(text), 0);
     EXPECT_FALSE(EndDialog(nullptr, 1));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    LAYER_CHOICE(EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE)));
     SetLastError(0);
     EXPECT_FALSE(EndDialog(owner, 1));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINDOW_NOT_DIALOG));
+    LAYER_CHOICE(EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINDOW_NOT_DIALOG)));
     MSG msg{owner, WM_KEYDOWN, VK_RETURN, 0, 0, {0, 0}};
     EXPECT_FALSE(IsDialogMessageA(iconStatic, &msg));
-    EXPECT_FALSE(IsDialogMessageA(owner, nullptr));
+    LAYER_CHOICE(EXPECT_FALSE(IsDialogMessageA(owner, nullptr)));  // our choice: no message is refused
 }
 
 // An icon static named by a string loads that icon; STM_SETICON takes icons only, and text statics have
@@ -300,8 +301,8 @@ TEST_F(DialogBoxTest, IconStaticsAndTheirMessages) {
         EXPECT_EQ(SendMessageA(text, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0), 0);
         EXPECT_EQ(SendMessageA(text, STM_GETICON, 0, 0), 0);
         GetClientRect(text, &rect);
-        EXPECT_EQ(rect.right, 80);  // a text static keeps its template size
-        EXPECT_EQ(rect.bottom, 16);
+        LAYER_CHOICE(EXPECT_EQ(rect.right, 80));  // a text static keeps its template size, at our base units
+        LAYER_CHOICE(EXPECT_EQ(rect.bottom, 16));
         EndDialog(dialog, IDOK);
     };
     EXPECT_EQ(Run(kPlainDialog, owner, script), IDOK);

@@ -70,8 +70,8 @@ INT_PTR CALLBACK ScriptedDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     }
     if (script != nullptr && script->onMessage && script->onMessage(dialog, message, wParam, lParam)) return TRUE;
     switch (message) {
-    case WM_SETFONT:
-        Events().push_back(Event{"dialog", message, LOWORD(wParam)});
+    case WM_SETFONT:  // the font handle is the system's: recorded as 0
+        Events().push_back(Event{"dialog", message, 0});
         return FALSE;
     case WM_INITDIALOG:
         Events().push_back(Event{"dialog", message, 0});
