@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <iterator>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ struct Source {
     bool untuned;
     uint8_t channels;
 };
+
+void PrintTo(const Source& source, std::ostream* out) { *out << source.name; }
 
 class PulseWaveIn : public ::testing::TestWithParam<Source> {
 protected:
