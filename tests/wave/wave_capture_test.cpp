@@ -183,6 +183,7 @@ TEST_F(WaveCapture, AServerThatGoesAwayIsAPauseWithReconnectsAtGrowingIntervals)
     Start(device, block);
     ScriptedWaveDevice::Advance(100 * kMs);
     const uint64_t lostAt = ScriptedWaveDevice::Now();
+    ::testing::internal::CaptureStderr();
     ScriptedWaveDevice::ServerDown();
     EXPECT_EQ(window.Pump(), (std::vector<Notification>{WimOpen(device), WimData(device, &block.header)}));
     EXPECT_GT(block.header.dwBytesRecorded, 0u);
@@ -206,6 +207,10 @@ TEST_F(WaveCapture, AServerThatGoesAwayIsAPauseWithReconnectsAtGrowingIntervals)
     ScriptedWaveDevice::ServerUp();
     const uint64_t backAt = ScriptedWaveDevice::Now();
     ASSERT_TRUE(AdvanceUntilDone(waiting));
+    // Our choice: the user hears of it once when it goes and once when it is back, not at every retry.
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "wave_capture_test: the sound server went away; recording waits until it is back\n"
+              "wave_capture_test: the sound server is back; recording again\n");
     EXPECT_LE(ScriptedWaveDevice::Now() - backAt, 2000 * kMs);
     EXPECT_EQ(waiting.samples.front(), 0) << "the new stream's first sound, nothing older";
     Close(device);
@@ -216,10 +221,15 @@ TEST_F(WaveCapture, NoServerAtStartFailsTheOpenAndSchedulesNothing) {
     ScriptedWaveDevice::ServerDown();
     HWAVEIN device = nullptr;
     const WAVEFORMATEX format = PcmFormat(1, kRate, 8);
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(waveInOpen(&device, WAVE_MAPPER, &format, window.callback(), 0, CALLBACK_WINDOW), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveInOpen(&device, WAVE_MAPPER, &format, window.callback(), 0, CALLBACK_WINDOW), MMSYSERR_NODRIVER);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "wave_capture_test: no sound server answers (PulseAudio or PipeWire): nothing is recorded\n")
+        << "said once, however often the program asks";
     EXPECT_EQ(waveInGetNumDevs(), 0u);
     ScriptedWaveDevice::Advance(5000 * kMs);
-    EXPECT_EQ(ScriptedWaveDevice::ConnectAttempts().size(), 2u) << "one for the open, one for the count";
+    EXPECT_EQ(ScriptedWaveDevice::ConnectAttempts().size(), 3u) << "one for each open, one for the count";
 }
 
 // The layer mixes the source down itself: the average of its channels, as PulseAudio does, whichever

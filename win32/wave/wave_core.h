@@ -27,6 +27,7 @@ struct WaveCore {
     const WaveBackend* backend = nullptr;
     Link link = Link::Down;
     bool reached = false;  // a server answered once: from then on its absence is a pause
+    bool toldNoServer = false, toldGone = false;  // what the user was told on stderr, said once each
     uint64_t retryAt = 0, retryDelay = kFirstRetry;
     uint64_t timerAt = 0;  // when the backend's timer is set for (0: not set)
     std::vector<WaveStream*> streams;

@@ -3,7 +3,10 @@
 // been reached, its going away is a pause of the device, not its removal: buffers being filled come back
 // with what they hold, opens and starts succeed and their blocks wait, and reconnects come at growing
 // intervals (50 ms doubling to 500 ms: one timer, no thread, no busy loop) until a server answers.
+#include <errno.h>  // program_invocation_short_name
+
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 
 #include "wave/wave_core.h"
@@ -11,6 +14,10 @@
 namespace w32 {
 
 namespace {
+
+// Our choice: the sound server's absence at start, its going away and its coming back are told on stderr,
+// one line each time it changes, for the user of a program whose window just stands still meanwhile.
+void Tell(const char* news) { std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, news); }
 
 bool AnyListener(const WaveCore& core) {
     return std::any_of(core.streams.begin(), core.streams.end(),
@@ -102,6 +109,8 @@ void WaveServerAnswered(const WaveBackend& backend) {
     WaveCore& core = CoreOf(backend);
     core.link = Link::Up;
     core.reached = true;
+    if (core.toldGone) Tell("the sound server is back; recording again");
+    core.toldGone = false;
     core.retryDelay = kFirstRetry;
     core.retryAt = 0;
     Retry(core);
@@ -110,6 +119,10 @@ void WaveServerAnswered(const WaveBackend& backend) {
 void WaveServerGone(const WaveBackend& backend) {
     WaveCore& core = CoreOf(backend);
     if (core.link == Link::Down) return;  // told already, by the connection and by its streams
+    if (core.link == Link::Up && core.reached && !core.toldGone) {
+        Tell("the sound server went away; recording waits until it is back");
+        core.toldGone = true;
+    }
     core.retryDelay = core.link == Link::Up ? kFirstRetry : std::min(2 * core.retryDelay, kLongestRetry);
     core.link = Link::Down;
     core.retryAt = 0;
@@ -171,6 +184,8 @@ MMRESULT OpenWaveListener(const WaveBackend* backend, const WaveCaptureFormat& f
     if (!Reach(core)) {
         if (core.link == Link::Connecting) backend->Disconnect();
         core.link = Link::Down;
+        if (!core.toldNoServer) Tell("no sound server answers (PulseAudio or PipeWire): nothing is recorded");
+        core.toldNoServer = true;
         return MMSYSERR_NODRIVER;
     }
     WaveStream* stream = nullptr;
@@ -226,6 +241,7 @@ void ForgetWaveServer(const WaveBackend* backend) {
     backend->Disconnect();
     core.link = Link::Down;
     core.reached = false;
+    core.toldNoServer = core.toldGone = false;
     core.retryAt = 0;
     core.retryDelay = kFirstRetry;
 }
