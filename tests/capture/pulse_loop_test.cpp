@@ -78,14 +78,17 @@ protected:
         return watched.reads >= count;
     }
 
-    // Holding the lock, with a deferral asked for: the loop may have been waiting as usual when it was asked
-    // (such a wait ends on the next arrival), so one byte and a pause bring it into a deferred wait. Returns
-    // the reads so far.
-    int SettleIntoDeferredWait() {
+    // Holding the lock: asks for reading to be deferred until `until` and waits until the loop is in that
+    // deferred wait. It may have been waiting as usual when asked (such a wait ends on the next arrival), so
+    // one byte brings it round. Returns the reads so far.
+    int SettleIntoDeferredWait(pa_usec_t until) {
+        w32::DeferPulseReading(loop, until);
         Write();
+        const pa_usec_t end = pa_rtclock_now() + kLong;
         w32::UnlockPulseLoop(loop);
-        usleep(100 * 1000);
+        while (w32::PulseLoopWaitingOut(loop) != until && pa_rtclock_now() < end) usleep(1000);
         w32::LockPulseLoop(loop);
+        EXPECT_EQ(w32::PulseLoopWaitingOut(loop), until);
         return watched.reads;
     }
 
@@ -101,9 +104,8 @@ protected:
 TEST_F(PulseLoopTest, WhatArrivesWhileDeferredIsReadInOneTurnAtTheTimeAskedForAndNotBefore) {
     w32::LockPulseLoop(loop);
     const pa_usec_t until = pa_rtclock_now() + 600 * PA_USEC_PER_MSEC;
-    w32::DeferPulseReading(loop, until);
+    const int before = SettleIntoDeferredWait(until);
     EXPECT_EQ(w32::PulseReadingDeferredUntil(loop), until);
-    const int before = SettleIntoDeferredWait();
     Write();
     Write();
     ASSERT_TRUE(WaitForReads(before + 1, kLong));
@@ -115,8 +117,7 @@ TEST_F(PulseLoopTest, WhatArrivesWhileDeferredIsReadInOneTurnAtTheTimeAskedForAn
 
 TEST_F(PulseLoopTest, AnEarlierTimeEndsADeferralAlreadyUnderWay) {
     w32::LockPulseLoop(loop);
-    w32::DeferPulseReading(loop, pa_rtclock_now() + kLong);
-    const int before = SettleIntoDeferredWait();
+    const int before = SettleIntoDeferredWait(pa_rtclock_now() + kLong);
     Write();
     const pa_usec_t earlier = pa_rtclock_now() + 50 * PA_USEC_PER_MSEC;
     w32::DeferPulseReading(loop, earlier);
@@ -133,8 +134,7 @@ void OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* user
 // A timer set while the loop waits with reading deferred goes off at its time, not when the deferral ends.
 TEST_F(PulseLoopTest, ATimerSetDuringADeferredWaitGoesOff) {
     w32::LockPulseLoop(loop);
-    w32::DeferPulseReading(loop, pa_rtclock_now() + kLong);
-    SettleIntoDeferredWait();
+    SettleIntoDeferredWait(pa_rtclock_now() + kLong);
     bool fired = false;
     struct timeval at;
     pa_timeval_add(pa_gettimeofday(&at), 50 * PA_USEC_PER_MSEC);
@@ -155,8 +155,7 @@ TEST_F(PulseLoopTest, ATimerSetDuringADeferredWaitGoesOff) {
 // A server that goes away while reading is deferred is noticed at once, not when the deferral ends.
 TEST_F(PulseLoopTest, AHangUpEndsADeferredWait) {
     w32::LockPulseLoop(loop);
-    w32::DeferPulseReading(loop, pa_rtclock_now() + kLong);
-    SettleIntoDeferredWait();
+    SettleIntoDeferredWait(pa_rtclock_now() + kLong);
     close(watched.ends[1]);
     watched.ends[1] = -1;
     const pa_usec_t end = pa_rtclock_now() + kLong / 2;

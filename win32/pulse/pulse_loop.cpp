@@ -31,6 +31,7 @@ struct PulseLoop {
     std::atomic<pa_usec_t> readFrom{0};     // the connection is left unread until then
     std::atomic<int> waiters{0};            // threads in WaitForPulseLoop: read at once meanwhile
     std::atomic<bool> deferring{false};     // the loop thread is in a deferred wait
+    std::atomic<pa_usec_t> waitingOut{0};   // ...leaving the connection unread until then (0: it is not)
     std::atomic<bool> nudged{false};        // a timer moved earlier: the wait ends
     uint64_t wakeups = 0;                   // polls that found something to read (under the lock)
     std::vector<struct pollfd> watched;        // the loop thread's own, for deferred waits
@@ -77,6 +78,7 @@ int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* 
         for (struct pollfd& watched : state.watched) watched.events = 0;  // POLLHUP and POLLERR still come
         state.watched.push_back({state.kick, POLLIN, 0});
         slept = true;
+        state.waitingOut = from;
         if (poll(state.watched.data(), state.watched.size(), wait) > 0) {
             if (state.watched.back().revents != 0) TakeKicks(state);
             nudged = state.nudged.exchange(false);
@@ -87,6 +89,7 @@ int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* 
         }
     }
     state.deferring = false;
+    state.waitingOut = 0;
     const int remaining = nudged ? 0 : timeout < 0 ? -1 : MillisecondsUntil(deadline, pa_rtclock_now());
     // What is there already (the rest of what a wake-up found) is read without sleeping: no wake-up.
     int result = poll(fds, count, 0);
@@ -158,6 +161,8 @@ void NudgePulseLoop(PulseLoop* loop) {
         Kick(*loop);
     }
 }
+
+pa_usec_t PulseLoopWaitingOut(const PulseLoop* loop) { return loop->waitingOut.load(); }
 
 uint64_t PulseLoopWakeups(const PulseLoop* loop) { return loop->wakeups; }
 

@@ -37,6 +37,10 @@ pa_usec_t PulseReadingDeferredUntil(const PulseLoop* loop);
 // the loop looks at its timers again.
 void NudgePulseLoop(PulseLoop* loop);
 
+// Any thread: the time until which the loop thread is leaving its connection unread in the wait it is in now;
+// 0 when it is not in such a wait.
+pa_usec_t PulseLoopWaitingOut(const PulseLoop* loop);
+
 // Holding the lock: how many times the loop has slept and woken to read or to serve a call (turns that find
 // more already waiting are not counted).
 uint64_t PulseLoopWakeups(const PulseLoop* loop);
