@@ -189,8 +189,9 @@ const char* NotBmp(const std::vector<unsigned char>& start, size_t got) {
 // Reads the whole file; the first bytes are checked before the rest is read. On failure *problem says why.
 bool ReadBmpFile(const char* path, std::vector<unsigned char>* bytes, const char** problem) {
     struct stat info;
-    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) {
-        *problem = stat(path, &info) != 0 ? "no such file" : "not a file";
+    const bool exists = stat(path, &info) == 0;
+    if (!exists || !S_ISREG(info.st_mode)) {
+        *problem = exists ? "not a file" : "no such file";
         SetLastError(ERROR_FILE_NOT_FOUND);
         return false;
     }

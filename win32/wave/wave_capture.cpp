@@ -34,10 +34,15 @@ void HandOver(WaveListener& listener) {
     }
 }
 
+// How much sound the history keeps for starts: at least kShortestHistory, and four fragments.
+int64_t HistoryCapacity(const WaveStream& stream) {
+    return UsecToFrames(std::max<uint64_t>(kShortestHistory, 4 * stream.core->backend->FragmentUsec()),
+                        stream.rate);
+}
+
 // Keeps what came in the history, gaps as silence, so that positions map onto it directly.
 void Append(WaveStream& stream, int64_t position, const int16_t* samples, size_t frames) {
-    const int64_t capacity = UsecToFrames(
-        std::max<uint64_t>(kShortestHistory, 4 * stream.core->backend->FragmentUsec()), stream.rate);
+    const int64_t capacity = HistoryCapacity(stream);
     int64_t end = position + static_cast<int64_t>(frames);
     if (end <= stream.received) return;  // already had it
     if (position - stream.received > capacity) {
@@ -54,9 +59,7 @@ void Append(WaveStream& stream, int64_t position, const int16_t* samples, size_t
 }
 
 void Trim(WaveStream& stream) {
-    const int64_t capacity = UsecToFrames(
-        std::max<uint64_t>(kShortestHistory, 4 * stream.core->backend->FragmentUsec()), stream.rate);
-    const int64_t drop = stream.received - stream.historyStart - capacity;
+    const int64_t drop = stream.received - stream.historyStart - HistoryCapacity(stream);
     if (drop <= 0) return;
     stream.history.erase(stream.history.begin(), stream.history.begin() + drop * stream.channels);
     stream.historyStart += drop;
