@@ -76,21 +76,8 @@ protected:
         received.insert(received.end(), more.begin(), more.end());
     }
 
-    // Opens, records `buffer` once and closes again, as the program does for one block.
     bool RecordInto(std::vector<char>& buffer, DWORD* recorded) {
-        HWAVEIN device = nullptr;
-        if (waveInOpen(&device, WAVE_MAPPER, &format, window.callback(), 0, CALLBACK_WINDOW) != MMSYSERR_NOERROR)
-            return false;
-        WAVEHDR header = {};
-        Prepare(device, header, buffer);
-        waveInAddBuffer(device, &header, sizeof(WAVEHDR));
-        waveInStart(device);
-        bool done = PumpUntil([&] { return Done(header); });
-        waveInReset(device);
-        waveInClose(device);
-        Pump();
-        *recorded = header.dwBytesRecorded;
-        return done;
+        return RecordOnce(window, format, buffer, recorded, &received);
     }
     int RecordBlockLevel() {
         std::vector<char> block(BLOCK_BYTES);

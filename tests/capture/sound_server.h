@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "level.h"
+#include "notification_window.h"
 #include "pulse/pulse_wave_device.h"
 #include "test_window.h"
 
@@ -175,11 +176,32 @@ inline void Prepare(HWAVEIN device, WAVEHDR& header, std::vector<char>& buffer) 
     EXPECT_EQ(waveInPrepareHeader(device, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
 }
 
+// Opens the default device, records `buffer` once and closes it again, as the program does for one block;
+// whether it filled, and what it holds in `recorded`. The notifications go to `received` when given.
+inline bool RecordOnce(NotificationWindow& window, const WAVEFORMATEX& format, std::vector<char>& buffer,
+                       DWORD* recorded, std::vector<Notification>* received = nullptr) {
+    HWAVEIN device = nullptr;
+    if (waveInOpen(&device, WAVE_MAPPER, &format, window.callback(), 0, CALLBACK_WINDOW) != MMSYSERR_NOERROR)
+        return false;
+    WAVEHDR header = {};
+    Prepare(device, header, buffer);
+    waveInAddBuffer(device, &header, sizeof(WAVEHDR));
+    waveInStart(device);
+    const bool done = PumpUntil([&] { return Done(header); });
+    waveInReset(device);
+    waveInClose(device);
+    std::vector<Notification> more = window.Pump();
+    if (received) received->insert(received->end(), more.begin(), more.end());
+    *recorded = header.dwBytesRecorded;
+    return done;
+}
+
 // A recorder asking for 20 ms on the default source, as the session's own keeps its null sink rendering in
 // 20 ms steps like a microphone: connected through the control socket, it outlives the quick restarts.
 class LatencyAnchor {
 public:
-    explicit LatencyAnchor(std::string server) : server_(std::move(server)), thread_([this] { Record(); }) {}
+    explicit LatencyAnchor(std::string server, std::string source = "")
+        : server_(std::move(server)), source_(std::move(source)), thread_([this] { Record(); }) {}
     ~LatencyAnchor() {
         running_ = false;
         thread_.join();
@@ -191,7 +213,8 @@ private:
         pa_buffer_attr attr;
         attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
         attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(20 * PA_USEC_PER_MSEC, &sampleFormat));
-        pa_simple* stream = pa_simple_new(server_.c_str(), "pelomi tests", PA_STREAM_RECORD, nullptr, "anchor",
+        pa_simple* stream = pa_simple_new(server_.empty() ? nullptr : server_.c_str(), "pelomi tests", PA_STREAM_RECORD,
+                                          source_.empty() ? nullptr : source_.c_str(), "anchor",
                                           &sampleFormat, nullptr, &attr, nullptr);
         std::vector<uint8_t> chunk(882);
         while (stream && running_ && pa_simple_read(stream, chunk.data(), chunk.size(), nullptr) == 0) {
@@ -199,7 +222,7 @@ private:
         if (stream) pa_simple_free(stream);
     }
 
-    std::string server_;
+    std::string server_, source_;
     std::atomic<bool> running_{true};
     std::thread thread_;
 };

@@ -2,13 +2,15 @@
 // PulseAudio service alike: one context on a main loop of our own (pulse_loop.cpp), record streams of the
 // default source in its own channel layout, and the stream clock from the server's timing information.
 // [x] connect without autospawn, report the server's comings and goings   [x] record, positions, timing
-// [x] deferred reading, one timer   [ ] choosing a source or its volume (the server's default, as it is)
+// [x] deferred reading, one timer   [x] follow the default source, or the source the user moved us to
+// [x] report moves, suspensions and lost sources   [ ] a device list or volume (the desktop's settings do it)
 #include "pulse/pulse_wave_device.h"
 
 #include <pulse/pulseaudio.h>
 #include <pulse/rtclock.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "pulse/pulse_loop.h"
@@ -28,6 +30,10 @@ struct PulseRecord {
     size_t frameBytes = 2;
     int64_t position = 0;  // frames read so far, holes included
     bool ready = false;
+    bool moved = false;  // its sound is another source's now, in a layout it was not opened in
+    uint64_t serial = 0;  // names it in answers that may come after it is gone
+    std::string source;   // the source it was opened on; empty: the default
+    std::string device, former;  // the source it records, and the one it recorded before a move
 };
 
 // Every field is used only under the loop's lock.
@@ -37,6 +43,11 @@ struct PulseServer {
     std::vector<PulseRecord*> records;
     pa_time_event* timer = nullptr;
     PulseCaptureCounters counters;
+    uint64_t serials = 0;
+    // Our choice: the source the user moved our stream to, in the desktop's sound settings, is kept while the
+    // program runs (never given up for the default); empty while nobody moved it: then the stream follows
+    // the default source.
+    std::string chosenSource;
 };
 
 PulseServer& Pulse() {
@@ -85,6 +96,12 @@ PulseRecord* Find(WaveStream* owner) {
     return nullptr;
 }
 
+PulseRecord* FindSerial(uint64_t serial) {
+    for (PulseRecord* record : Pulse().records)
+        if (record->serial == serial) return record;
+    return nullptr;
+}
+
 void CloseStream(WaveStream* owner) {
     PulseRecord* record = Find(owner);
     if (!record) return;
@@ -92,6 +109,8 @@ void CloseStream(WaveStream* owner) {
     records.erase(std::remove(records.begin(), records.end(), record), records.end());
     pa_stream_set_state_callback(record->stream, nullptr, nullptr);
     pa_stream_set_read_callback(record->stream, nullptr, nullptr);
+    pa_stream_set_moved_callback(record->stream, nullptr, nullptr);
+    pa_stream_set_suspended_callback(record->stream, nullptr, nullptr);
     if (pa_stream_get_state(record->stream) == PA_STREAM_READY) pa_stream_disconnect(record->stream);
     pa_stream_unref(record->stream);
     delete record;
@@ -122,7 +141,16 @@ void OnContextState(pa_context* context, void*) {
 void Connect() {
     PulseServer& server = Pulse();
     Disconnect();
-    if (server.loop) server.context = pa_context_new(Api(), "Pelomi");
+    // What sound settings show the program as, and what the server's memory of a user's choice of
+    // microphone for it is keyed on: the desktop entry's name.
+    if (server.loop) {
+        pa_proplist* names = pa_proplist_new();
+        pa_proplist_sets(names, PA_PROP_APPLICATION_NAME, "Pelomi");
+        pa_proplist_sets(names, PA_PROP_APPLICATION_ID, "pelomi");
+        pa_proplist_sets(names, PA_PROP_APPLICATION_ICON_NAME, "pelomi");
+        server.context = pa_context_new_with_proplist(Api(), "Pelomi", names);
+        pa_proplist_free(names);
+    }
     if (!server.context) {
         WaveServerGone(Backend());
         return;
@@ -135,6 +163,8 @@ void Connect() {
     }
 }
 
+bool StreamNow(WaveStream* owner, int64_t* position);
+
 void OnReadable(pa_stream* stream, size_t, void* userdata) {
     auto* record = static_cast<PulseRecord*>(userdata);
     PulseCaptureCounters& counters = Pulse().counters;
@@ -143,15 +173,22 @@ void OnReadable(pa_stream* stream, size_t, void* userdata) {
     if (pa_stream_get_latency(stream, &latency, &negative) == 0)
         counters.latencyUsec = negative ? -static_cast<int64_t>(latency) : static_cast<int64_t>(latency);
     WaveStream* owner = record->owner;
+    int64_t clock = -1;
+    counters.clockFrames = StreamNow(owner, &clock) ? clock : -1;
     const void* data;
     size_t size;
     while (pa_stream_peek(stream, &data, &size) == 0 && size > 0) {
+        if (record->moved) {  // in a layout it was not opened in: left for the stream opened anew
+            pa_stream_drop(stream);
+            continue;
+        }
         ++counters.pieces;
         counters.bytes += size;
         counters.latestArrival = std::chrono::steady_clock::now();
         const size_t frames = size / record->frameBytes;
         const int64_t position = record->position;
         record->position += static_cast<int64_t>(frames);
+        counters.receivedFrames = record->position;
         WaveSoundCaptured(owner, position, static_cast<const int16_t*>(data), frames);
         if (Find(owner) != record) return;  // the core closed the stream meanwhile (never today)
         pa_stream_drop(stream);
@@ -170,25 +207,88 @@ void AskForFragments(pa_stream* stream, const pa_sample_spec& spec) {
         pa_operation_unref(operation);
 }
 
-// A stream that fails before it was ready had no source to be given; one that fails later lost its source
-// or its server, which the core treats alike.
+void OpenStream(WaveStream* owner, uint32_t rate);
+
+// A stream that fails before it was ready had no source to be given (the one the user chose is gone: the
+// default then); one that fails later lost its source with none to move it to, or its server.
 void OnStreamState(pa_stream* stream, void* userdata) {
     auto* record = static_cast<PulseRecord*>(userdata);
     const pa_stream_state_t state = pa_stream_get_state(stream);
+    const bool serverAlive = Pulse().context && pa_context_get_state(Pulse().context) == PA_CONTEXT_READY;
     if (state == PA_STREAM_READY) {
         record->ready = true;
+        if (const char* device = pa_stream_get_device_name(stream)) record->device = device;
         const pa_sample_spec* spec = pa_stream_get_sample_spec(stream);
         record->frameBytes = pa_frame_size(spec);
         AskForFragments(stream, *spec);
+        // A source suspended for being idle says so at first, and resumes for us at once.
         WaveStreamReady(record->owner, spec->channels);
+    } else if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && !serverAlive) {
+        WaveServerGone(Backend());
     } else if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
-        const bool serverAlive = Pulse().context && pa_context_get_state(Pulse().context) == PA_CONTEXT_READY;
-        if (!record->ready && serverAlive)
-            WaveStreamRefused(record->owner);
-        else
-            WaveServerGone(Backend());
+        WaveStream* owner = record->owner;
+        const bool wasChosen = !record->source.empty(), wasReady = record->ready;
+        if (wasChosen && record->source == Pulse().chosenSource) Pulse().chosenSource.clear();
+        if (wasReady) {
+            WaveStreamStopped(owner, false);
+        } else if (wasChosen) {
+            const uint32_t rate = record->rate;
+            CloseStream(owner);
+            OpenStream(owner, rate);
+        } else {
+            WaveStreamRefused(owner);
+        }
     }
     SignalPulseLoop(Pulse().loop);
+}
+
+// Where a moved stream went decides what it follows from then on. To the default source (the default
+// changed, or the source went and the server moved us on), or away from a source that is gone: the default,
+// still. To another source, away from one still there: the user chose it in the desktop's sound settings.
+void Moved(PulseRecord* record, bool userChose) {
+    Pulse().chosenSource = userChose ? record->device : std::string();
+    WaveStreamMoved(record->owner);
+}
+
+void* Tag(const PulseRecord* record) { return reinterpret_cast<void*>(static_cast<uintptr_t>(record->serial)); }
+PulseRecord* Tagged(void* userdata) { return FindSerial(reinterpret_cast<uintptr_t>(userdata)); }
+
+void OnFormerSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+    PulseRecord* record = Tagged(userdata);
+    if (record && (info || eol)) Moved(record, info != nullptr);
+}
+
+void OnServerInfoAfterMove(pa_context* context, const pa_server_info* info, void* userdata) {
+    PulseRecord* record = Tagged(userdata);
+    if (!record) return;
+    pa_operation* operation = nullptr;
+    if (info && info->default_source_name && record->device != info->default_source_name && !record->former.empty())
+        operation = pa_context_get_source_info_by_name(context, record->former.c_str(), OnFormerSourceInfo, userdata);
+    if (operation)
+        pa_operation_unref(operation);
+    else
+        Moved(record, false);
+}
+
+void OnMoved(pa_stream* stream, void* userdata) {
+    auto* record = static_cast<PulseRecord*>(userdata);
+    record->moved = true;
+    record->former = record->device;
+    const char* device = pa_stream_get_device_name(stream);
+    record->device = device ? device : "";
+    if (pa_operation* operation = pa_context_get_server_info(Pulse().context, OnServerInfoAfterMove, Tag(record)))
+        pa_operation_unref(operation);
+    else
+        Moved(record, false);
+}
+
+// A suspended source records nothing; resumed, it may come back in another layout, so the stream is made anew.
+void OnSuspended(pa_stream* stream, void* userdata) {
+    auto* record = static_cast<PulseRecord*>(userdata);
+    if (pa_stream_is_suspended(stream) > 0)
+        WaveStreamStopped(record->owner, true);
+    else
+        WaveStreamMoved(record->owner);
 }
 
 void OpenStream(WaveStream* owner, uint32_t rate) {
@@ -205,9 +305,13 @@ void OpenStream(WaveStream* owner, uint32_t rate) {
     record->owner = owner;
     record->stream = stream;
     record->rate = rate;
+    record->serial = ++server.serials;
+    record->source = server.chosenSource;
     server.records.push_back(record);
     pa_stream_set_state_callback(stream, OnStreamState, record);
     pa_stream_set_read_callback(stream, OnReadable, record);
+    pa_stream_set_moved_callback(stream, OnMoved, record);
+    pa_stream_set_suspended_callback(stream, OnSuspended, record);
     pa_buffer_attr attr;
     attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
     // In the stream's final layout, which is not known yet: asked for as if stereo, so that a stereo source
@@ -216,7 +320,8 @@ void OpenStream(WaveStream* owner, uint32_t rate) {
     attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &stereo));
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
                                                       PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_FIX_CHANNELS);
-    if (pa_stream_connect_record(stream, nullptr, &attr, flags) < 0) {
+    const char* source = record->source.empty() ? nullptr : record->source.c_str();
+    if (pa_stream_connect_record(stream, source, &attr, flags) < 0) {
         CloseStream(owner);
         WaveStreamRefused(owner);
     }

@@ -1,5 +1,6 @@
 // Installs the PulseAudio capture backend for waveInOpen (the default source of the user's sound server,
-// PulseAudio or PipeWire's PulseAudio service). Leaves out choosing a source: the server's default is used.
+// PulseAudio or PipeWire's PulseAudio service), or the source the user moved the program's stream to in the
+// desktop's sound settings. Leaves out a device list: the desktop's settings are the program's.
 #ifndef PELOMI_WIN32_PULSE_WAVE_DEVICE_H
 #define PELOMI_WIN32_PULSE_WAVE_DEVICE_H
 
@@ -19,6 +20,8 @@ struct PulseCaptureCounters {
     std::chrono::steady_clock::time_point latestArrival;
     int64_t latencyUsec = 0;  // the stream's latency at the latest read; below 0 on a sink's monitor
     uint32_t fragmentUsec = 0;  // the piece length asked for
+    // At the latest read: the stream's clock (-1: unknown) and the frames received, on the same count.
+    int64_t clockFrames = -1, receivedFrames = 0;
 };
 PulseCaptureCounters ReadPulseCaptureCounters();
 

@@ -75,6 +75,15 @@ void ForgetSound(WaveStream& stream) {
     stream.leastLag = -1;
 }
 
+void Interrupt(WaveStream& stream, bool returnBuffers) {
+    const bool recording = stream.state == StreamState::Running;
+    ForgetSound(stream);
+    for (WaveListener* listener : stream.listeners) {
+        listener->placed = false;
+        if (returnBuffers && listener->started && recording) WaveInputPaused(listener->port);
+    }
+}
+
 // Where a block begins, on the stream's clock. A start that comes within a fragment of the previous block
 // filling continues exactly where that block ended, so that blocks tile the stream and keep its pace; a
 // later one begins one fragment before the sound being captured now (no backlog, however long the program
@@ -129,6 +138,8 @@ void UpdateReading(WaveCore& core) {
 }
 
 void WaveStreamReady(WaveStream* stream, uint16_t channels) {
+    if (stream->core->toldStopped) Tell("the microphone records again");
+    stream->core->toldStopped = false;
     stream->state = StreamState::Running;
     stream->channels = channels;
     ForgetSound(*stream);

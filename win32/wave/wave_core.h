@@ -21,13 +21,16 @@ constexpr uint64_t kLongestDeferral = 250000;
 constexpr uint64_t kShortestHistory = 100000;  // sound kept for starts: at least this, and four fragments
 
 enum class Link { Down, Connecting, Up };
-enum class StreamState { Opening, Running, Waiting, Refused };
+// Waiting: for the server; Refused: for a source, asked for again at the next retry; Stopped: open on a
+// suspended source.
+enum class StreamState { Opening, Running, Waiting, Refused, Stopped };
 
 struct WaveCore {
     const WaveBackend* backend = nullptr;
     Link link = Link::Down;
     bool reached = false;  // a server answered once: from then on its absence is a pause
-    bool toldNoServer = false, toldGone = false;  // what the user was told on stderr, said once each
+    // What the user was told on stderr, said once each time it changes.
+    bool toldNoServer = false, toldGone = false, toldStopped = false;
     uint64_t retryAt = 0, retryDelay = kFirstRetry;
     uint64_t timerAt = 0;  // when the backend's timer is set for (0: not set)
     std::vector<WaveStream*> streams;
@@ -78,8 +81,16 @@ inline int64_t UsecToFrames(uint64_t usec, uint32_t rate) { return static_cast<i
 inline uint64_t FramesToUsec(int64_t frames, uint32_t rate) { return static_cast<uint64_t>(frames) * 1000000 / rate; }
 inline size_t FrameBytes(const WaveCaptureFormat& format) { return format.channels * format.bitsPerSample / 8u; }
 
+// Our choice: the sound server's absence at start, its going away and its coming back, and the microphone
+// stopping and recording again, are told on stderr, one line each time it changes, for the user of a
+// program whose window just stands still meanwhile.
+void Tell(const char* news);
+
 // The sound side.
 void ForgetSound(WaveStream& stream);
+// The stream's sound so far is no more: devices that were recording give back their buffers with what they
+// hold when `returnBuffers`, or else keep them to go on with the sound that comes next.
+void Interrupt(WaveStream& stream, bool returnBuffers);
 void Place(WaveListener& listener);
 void UpdateReading(WaveCore& core);
 

@@ -2,7 +2,8 @@
 // backend (PulseAudio in pulse/, the scripted device in headless/). The core keeps every timing rule: one
 // server stream shared across opens, where a block starts, what is dropped, when to read, the idle release
 // and the reconnect backoff. A backend only connects, records, tells where on its stream each piece lies,
-// and reports its server's comings and goings. Leaves out choosing a source: the server's default is used.
+// and reports its server's and its source's comings and goings. Leaves out choosing a source: the backend
+// records the server's default, or the source the user moved the program's stream to.
 #ifndef PELOMI_WIN32_WAVE_DEVICE_H
 #define PELOMI_WIN32_WAVE_DEVICE_H
 
@@ -67,6 +68,14 @@ void WaveServerAnswered(const WaveBackend& backend);
 void WaveServerGone(const WaveBackend& backend);
 void WaveStreamReady(WaveStream* stream, uint16_t channels);
 void WaveStreamRefused(WaveStream* stream);
+// The stream records another source now (the default changed, the user moved it, its source went and the
+// server moved it on), or its source records again after a suspension: its layout, rate and clock may all
+// differ from before. The core closes the stream and opens it again.
+void WaveStreamMoved(WaveStream* stream);
+// The stream's source stopped recording while the server stays: suspended (`stillOpen`: the stream stays,
+// and WaveStreamMoved follows when the source records again), or gone with no source to take its place
+// (the stream failed; the core opens it again at growing intervals).
+void WaveStreamStopped(WaveStream* stream, bool stillOpen);
 // `frames` frames of sound (null samples: a hole, heard as silence) that begin at `position` on the
 // stream, counted from 0 at WaveStreamReady. Returns whether a started device listens to the stream.
 bool WaveSoundCaptured(WaveStream* stream, int64_t position, const int16_t* samples, size_t frames);

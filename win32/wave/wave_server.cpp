@@ -13,11 +13,9 @@
 
 namespace w32 {
 
-namespace {
-
-// Our choice: the sound server's absence at start, its going away and its coming back are told on stderr,
-// one line each time it changes, for the user of a program whose window just stands still meanwhile.
 void Tell(const char* news) { std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, news); }
+
+namespace {
 
 bool AnyListener(const WaveCore& core) {
     return std::any_of(core.streams.begin(), core.streams.end(),
@@ -68,14 +66,9 @@ void Release(WaveStream* stream) {
 // what they hold (ones started since wait on).
 void Pause(WaveCore& core) {
     for (WaveStream* stream : std::vector<WaveStream*>(core.streams)) {
-        const bool recording = stream->state == StreamState::Running;
+        Interrupt(*stream, true);
         if (stream->state != StreamState::Waiting) core.backend->CloseStream(stream);
         stream->state = StreamState::Waiting;
-        ForgetSound(*stream);
-        for (WaveListener* listener : stream->listeners) {
-            listener->placed = false;
-            if (listener->started && recording) WaveInputPaused(listener->port);
-        }
         if (stream->listeners.empty() && stream->pins == 0) Release(stream);
     }
 }
@@ -122,6 +115,7 @@ void WaveServerGone(const WaveBackend& backend) {
     if (core.link == Link::Up && core.reached && !core.toldGone) {
         Tell("the sound server went away; recording waits until it is back");
         core.toldGone = true;
+        core.toldStopped = false;  // the server's return says it all
     }
     core.retryDelay = core.link == Link::Up ? kFirstRetry : std::min(2 * core.retryDelay, kLongestRetry);
     core.link = Link::Down;
@@ -137,6 +131,33 @@ void WaveStreamRefused(WaveStream* stream) {
     stream->state = StreamState::Refused;
     core.retryDelay = std::min(2 * core.retryDelay, kLongestRetry);
     ScheduleRetry(core);
+}
+
+// A move keeps every device recording: the stream is opened again at once and each device's buffer takes
+// the new stream's sound from where it stopped, so that the user sees no pause and hears no news.
+void WaveStreamMoved(WaveStream* stream) {
+    WaveCore& core = *stream->core;
+    if (stream->state == StreamState::Waiting || stream->state == StreamState::Refused) return;
+    Interrupt(*stream, false);
+    core.backend->CloseStream(stream);
+    OpenBackendStream(*stream);
+}
+
+// Our choice: a source that stops while the server stays is a pause like the server's: buffers being filled
+// come back with what they hold, and later blocks wait for a source that records.
+void WaveStreamStopped(WaveStream* stream, bool stillOpen) {
+    WaveCore& core = *stream->core;
+    if (!core.toldStopped) Tell("the microphone stopped (suspended or removed); recording waits until it is back");
+    core.toldStopped = true;
+    Interrupt(*stream, true);
+    if (stillOpen) {
+        stream->state = StreamState::Stopped;
+    } else {
+        core.backend->CloseStream(stream);
+        stream->state = StreamState::Refused;
+        ScheduleRetry(core);
+    }
+    UpdateReading(core);
 }
 
 void WaveTimerDue(const WaveBackend& backend) {
@@ -224,7 +245,8 @@ void CloseWaveListener(WaveListener* listener) {
     delete listener;
     if (stream->listeners.empty()) {
         stream->idleSince = core.backend->Now();
-        if (stream->state == StreamState::Running || stream->state == StreamState::Opening)
+        if (stream->state == StreamState::Running || stream->state == StreamState::Opening ||
+            stream->state == StreamState::Stopped)
             Rearm(core);
         else if (stream->pins == 0)
             Release(stream);
@@ -241,7 +263,7 @@ void ForgetWaveServer(const WaveBackend* backend) {
     backend->Disconnect();
     core.link = Link::Down;
     core.reached = false;
-    core.toldNoServer = core.toldGone = false;
+    core.toldNoServer = core.toldGone = core.toldStopped = false;
     core.retryAt = 0;
     core.retryDelay = kFirstRetry;
 }
