@@ -176,6 +176,10 @@ bool PrintTable(const char* path) {
             std::printf("%-34s onsets not shown within 1 s: cycle %s, reader %s\n", "",
                         field(run, "cycle_missed").c_str(), field(run, "reader_missed").c_str());
         if (run.count("reader_error")) std::printf("%-34s reader: %s\n", "", run["reader_error"].c_str());
+        if (run.count("switch_least_ratio"))
+            std::printf("%-34s from 1 s after each of %s switches: least ratio %s, cycle blocks at the level %s\n", "",
+                        field(run, "switches_measured").c_str(), field(run, "switch_least_ratio", "%.3f").c_str(),
+                        field(run, "switch_levels_exact", "%.3f").c_str());
     }
     bool heading = false;
     for (auto& run : runs) {

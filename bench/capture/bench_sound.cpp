@@ -24,16 +24,17 @@ void PutLittleEndian(std::FILE* file, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) std::fputc(static_cast<int>((value >> (8 * i)) & 0xFF), file);
 }
 
-// Writes to the default sink as a microphone's sound reaches it: it neither sets the source's pace nor cuts
-// its pieces, the sink mixing it in whole fragments at the pace the recorders ask for.
-void PlayTone(bool stereo) {
-    const pa_sample_spec format = {PA_SAMPLE_U8, kRate, static_cast<uint8_t>(stereo ? 2 : 1)};
+// Writes to `sink` (null: the default) as a microphone's sound reaches it: it neither sets the source's
+// pace nor cuts its pieces, the sink mixing it in whole fragments at the pace the recorders ask for. A
+// steady tone of `level` on every channel, or the stepping tone for a level below 0.
+void PlayTone(const char* sink, uint8_t channels, int level) {
+    const pa_sample_spec format = {PA_SAMPLE_U8, kRate, channels};
     pa_buffer_attr attr;
     attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = static_cast<uint32_t>(-1);
     attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(200 * PA_USEC_PER_MSEC, &format));
     int error = 0;
     pa_simple* stream =
-        pa_simple_new(nullptr, "capture bench", PA_STREAM_PLAYBACK, nullptr, "tone", &format, nullptr, &attr, &error);
+        pa_simple_new(nullptr, "capture bench", PA_STREAM_PLAYBACK, sink, "tone", &format, nullptr, &attr, &error);
     if (!stream) {
         std::fprintf(stderr, "capture_bench: cannot play into the sink: %s\n", pa_strerror(error));
         return;
@@ -42,7 +43,7 @@ void PlayTone(bool stereo) {
     int64_t index = 0;
     for (;;) {
         for (size_t i = 0; i < chunk.size(); i += format.channels, ++index) {
-            uint8_t sample = stereo ? ToneSample(kStereoLevel, index) : SteppingToneSample(index);
+            uint8_t sample = level >= 0 ? ToneSample(level, index) : SteppingToneSample(index);
             for (int channel = 0; channel < format.channels; ++channel) chunk[i + channel] = sample;
         }
         if (pa_simple_write(stream, chunk.data(), chunk.size(), &error) < 0) break;
@@ -82,10 +83,14 @@ bool WriteSteppingToneWav(const std::string& path, double seconds) {
 void DieWithParent() { prctl(PR_SET_PDEATHSIG, SIGKILL); }
 
 pid_t StartTonePlayer(bool stereo) {
+    return stereo ? StartTonePlayerInto(nullptr, 2, kStereoLevel) : StartTonePlayerInto(nullptr, 1, -1);
+}
+
+pid_t StartTonePlayerInto(const char* sink, uint8_t channels, int level) {
     pid_t child = fork();
     if (child == 0) {
         DieWithParent();
-        PlayTone(stereo);
+        PlayTone(sink, channels, level);
         _exit(0);
     }
     return child;

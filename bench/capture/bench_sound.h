@@ -34,6 +34,8 @@ bool WriteSteppingToneWav(const std::string& path, double seconds);
 // tenth of a second at a time at a relaxed latency), or, with `stereo`, a steady two-channel tone both of
 // whose channels peak at kStereoLevel.
 pid_t StartTonePlayer(bool stereo);
+// Plays a steady tone peaking at `level` on each of `channels` into `sink` (null: the default) from a child.
+pid_t StartTonePlayerInto(const char* sink, uint8_t channels, int level);
 
 // Plays `path` into the default sink with an ordinary `paplay`, nothing tuned.
 pid_t StartPaplay(const std::string& path);

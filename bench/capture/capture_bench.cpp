@@ -5,14 +5,17 @@
 // PulseAudio and PipeWire and prints the table.
 //
 //   capture_bench SETUP [SECONDS [RESULTS]]   SETUP: microphone, virtual-sink, saturated,
-//                                             saturated-virtual-sink or stereo; SECONDS measured (20);
+//                                             saturated-virtual-sink, stereo or switching; SECONDS
+//                                             measured (20);
 //                                             RESULTS: a file the figures are added to as a JSON line
 //   capture_bench --table RESULTS             the table of every setup in RESULTS
 //
 // microphone: the stepping tone written as sound reaches a microphone; virtual-sink: an ordinary `paplay`
 // of it from a file; saturated: a busy loop on every core beside the microphone's tone (with
 // -virtual-sink, beside paplay's); stereo: a steady tone on both channels of a stereo source, for the
-// level the cycle measures. Which server and source the session has is the driver's business.
+// level the cycle measures; switching: the default source switched every 3 s between a 48 kHz stereo
+// source and a 16 kHz mono one, for the pace from a second after each switch on and the levels there.
+// Which server and source the session has is the driver's business.
 #include <windows.h>
 #include <mmsystem.h>
 
@@ -33,6 +36,7 @@
 #include "meter_state.h"
 #include "picture_bank.h"
 #include "pulse/pulse_wave_device.h"
+#include "source_switcher.h"
 
 namespace {
 
@@ -131,7 +135,8 @@ int RunSetup(const std::string& setup, double seconds, const char* resultsPath) 
     bool stereo = setup == "stereo";
     bool paplay = setup.find("virtual-sink") != std::string::npos;
     bool saturated = setup.rfind("saturated", 0) == 0;
-    if (!stereo && setup != "microphone" && !paplay && !saturated) {
+    bool switching = setup == "switching";
+    if (!stereo && setup != "microphone" && !paplay && !saturated && !switching) {
         std::fprintf(stderr, "capture_bench: unknown setup %s\n", setup.c_str());
         return 2;
     }
@@ -151,7 +156,9 @@ int RunSetup(const std::string& setup, double seconds, const char* resultsPath) 
         return 1;
     }
     // Every child is forked before any thread exists, so that the CPU time measured is the program's alone.
-    pid_t player = paplay ? StartPaplay(tonePath) : StartTonePlayer(stereo);
+    SwitchingSources sources;
+    if (switching) sources = StartSwitchingSources(start + kWarmUp + std::chrono::seconds(1), end);
+    pid_t player = switching ? -1 : paplay ? StartPaplay(tonePath) : StartTonePlayer(stereo);
     ContinuousReader reader = StartContinuousReader(end + kReaderOverrun);
     std::vector<pid_t> busyLoops;
     if (saturated) busyLoops = StartBusyLoops();
@@ -183,7 +190,8 @@ int RunSetup(const std::string& setup, double seconds, const char* resultsPath) 
 
     run.reader = CollectContinuousReader(reader);
     for (pid_t busy : busyLoops) EndChild(busy);
-    EndChild(player);
+    if (player > 0) EndChild(player);
+    EndSwitchingSources(sources);
     if (paplay) unlink(tonePath.c_str());
     if (!started) {
         std::fprintf(stderr, "capture_bench: no capture buffer\n");
@@ -195,6 +203,7 @@ int RunSetup(const std::string& setup, double seconds, const char* resultsPath) 
     run.cycleCpuSeconds = cycleRun.cpuTo - cycleRun.cpuFrom;
 
     Figures figures = Summarise(run);
+    if (switching) AddSwitchFigures(run, sources, figures);
     std::printf("capture cycle beside a continuous reader: %s, %s\n", run.server.c_str(), setup.c_str());
     PrintFigures(figures);
     AddFigures(resultsPath, figures);

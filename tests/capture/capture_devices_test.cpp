@@ -168,8 +168,8 @@ protected:
 
     // The index of our record stream on the server.
     static std::string OurStream() {
-        return Shell("pactl list source-outputs | grep -B30 'media.name = \"Pelomi capture\"' | "
-                     "sed -n 's/^Source Output #//p' | tail -1");
+        return Shell("pactl list source-outputs | awk '/^Source Output #/ { n = substr($3, 2) } "
+                     "/media.name = \"Pelomi capture\"/ { print n }' | tail -1");
     }
 
     // Whether the next block is full, at `level` and at the tone's pitch; `lastBlock` says what it was.

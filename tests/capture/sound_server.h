@@ -109,9 +109,10 @@ inline int PeakLevel16(const std::vector<char>& buffer) {
 }
 
 // Plays a 441 Hz sine of a chosen peak per channel into the default sink, without pause, from its own
-// thread; asking for 100 ms of buffering (an underrun on a busy machine would ring through PipeWire's
-// resampler above the peak), or for the server's default like paplay. The period is 100 samples, so the
-// crest sample 25 is exactly 128 + amplitude.
+// thread; asking for a second of buffering, or for the server's default like paplay. A player that runs dry
+// leaves gaps of silence and rings through PipeWire's resampler above the peak: on a busy machine it can be
+// kept from running for a tenth of a second, never for a second (a new amplitude is heard that much later).
+// The period is 100 samples, so the crest sample 25 is exactly 128 + amplitude.
 class TonePlayer {
 public:
     // Into `sink`, or the default sink when null.
@@ -133,7 +134,7 @@ private:
         const pa_sample_spec sampleFormat = {PA_SAMPLE_U8, 44100, channels_};
         pa_buffer_attr attr;
         attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = static_cast<uint32_t>(-1);
-        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(100 * PA_USEC_PER_MSEC, &sampleFormat));
+        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(1000 * PA_USEC_PER_MSEC, &sampleFormat));
         int error = 0;
         pa_simple* stream = pa_simple_new(nullptr, "pelomi tests", PA_STREAM_PLAYBACK, sink_, "tone",
                                           &sampleFormat, nullptr, tuned_ ? &attr : nullptr, &error);

@@ -95,29 +95,80 @@ protected:
 
 // Blocks tile the stream when each start follows the previous fill within a fragment, whatever the
 // latency; a later start begins one fragment before the sound being captured, so a stalled program gets
-// no backlog; and a block never repeats sound the previous one held.
+// no backlog; and a block never repeats sound the previous one held, not even on a source whose sound runs
+// ahead of its clock.
 TEST_F(WaveCapture, APromptStartContinuesTheStreamALateOneBeginsAFragmentBeforeNow) {
-    Block first(kBlockFrames);
-    RecordBlock(first);
-    int64_t lastEnd = first.samples.back() + 1;
     struct Case {
         const char* what;
+        int64_t latency;
         uint64_t pause;
         bool tiles;
     } cases[] = {
-        {"at once", 0, true},
-        {"within a fragment", 15 * kMs, true},
-        {"late", 120 * kMs, false},
-        {"stalled", 900 * kMs, false},
+        {"at once", kLatency, 0, true},
+        {"within a fragment", kLatency, 15 * kMs, true},
+        {"just past a fragment", kLatency, 30 * kMs, false},
+        {"late", kLatency, 120 * kMs, false},
+        {"stalled", kLatency, 900 * kMs, false},
+        {"just past a fragment, ahead of the clock", -50 * static_cast<int64_t>(kMs), 25 * kMs, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Block block(kBlockFrames);
+        ScriptedWaveDevice::Reset();
+        ScriptedWaveDevice::CaptureWithClock(kFragment, c.latency, 1, PositionSound);
+        streamOpenedAt = 0;
+        Block first(kBlockFrames), block(kBlockFrames);
+        RecordBlock(first);
+        const int64_t lastEnd = first.samples.back() + 1;
         const int64_t start = RecordBlock(block, c.pause);
         EXPECT_EQ(start, (c.tiles ? lastEnd : startClock - kFragmentFrames) % 30000);
         for (size_t i = 1; i < block.samples.size(); ++i)
             ASSERT_EQ(block.samples[i], (block.samples[i - 1] + 1) % 30000) << "a gap inside the block at " << i;
-        lastEnd = block.samples.back() + 1;
+    }
+}
+
+// A stream the server moves is opened again: the block being recorded goes on, unannounced, with the new
+// source's sound in its own layout. A source that stops is a pause, told once: the block comes back with
+// what it holds, the next waits, and once the source records again (resumed, or another in its place, found
+// by the reconnects) blocks come, with one line more.
+TEST_F(WaveCapture, AMovedStreamGoesOnInTheNewLayoutAStoppedSourceIsAPause) {
+    const char* const kStopped =
+        "wave_capture_test: the microphone stopped (suspended or removed); recording waits until it is back\n";
+    const char* const kAgain = "wave_capture_test: the microphone records again\n";
+    struct Case {
+        const char* what;
+        bool suspended, pauses;
+    } cases[] = {{"moved", false, false}, {"suspended", true, true}, {"removed", false, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedWaveDevice::Reset();
+        // Stereo sound whose channels differ: mixed down right, every sample is 2000.
+        ScriptedWaveDevice::CaptureWithClock(kFragment, kLatency, 1, PositionSound);
+        ::testing::internal::CaptureStderr();
+        HWAVEIN device = Open();
+        Block block(kBlockFrames);
+        Start(device, block);
+        ScriptedWaveDevice::Advance(60 * kMs);
+        ASSERT_GT(block.header.dwBytesRecorded, 0u);
+        ScriptedWaveDevice::CaptureWithClock(kFragment, kLatency, 2,
+                                             [](int64_t, int channel) { return static_cast<int16_t>(1000 + 2000 * channel); });
+        if (!c.pauses) ScriptedWaveDevice::MoveSource(2);
+        if (c.pauses) ScriptedWaveDevice::StopSource(c.suspended);
+        EXPECT_EQ((block.header.dwFlags & WHDR_DONE) != 0, c.pauses);
+        if (c.pauses) {
+            EXPECT_LT(block.header.dwBytesRecorded, block.header.dwBufferLength);
+            Close(device);
+            device = Open();
+            block = Block(kBlockFrames);
+            Start(device, block);
+            ScriptedWaveDevice::Advance(2000 * kMs);
+            EXPECT_EQ(block.header.dwBytesRecorded, 0u) << "recorded while the source was stopped";
+            ScriptedWaveDevice::ResumeSource();
+        }
+        ASSERT_TRUE(AdvanceUntilDone(block, 1000 * kMs));
+        EXPECT_EQ(block.header.dwBytesRecorded, block.header.dwBufferLength);
+        EXPECT_EQ(block.samples.back(), 2000) << "the new source, in its own layout";
+        Close(device);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.pauses ? std::string(kStopped) + kAgain : "");
     }
 }
 

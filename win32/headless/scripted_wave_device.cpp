@@ -1,6 +1,7 @@
 // The scripted sound backend: a pretend server that answers every call at once, under the capture core.
 // [x] connect, refuse, go away and come back on demand   [x] sound fed as it comes, or timed by a clock
-// [x] deferred reading and the core's timer on scripted time   [ ] a real server (see pulse/)
+// [x] deferred reading and the core's timer on scripted time   [x] sources moved, stopped and back
+// [ ] a real server (see pulse/)
 #include "headless/scripted_wave_device.h"
 
 #include <algorithm>
@@ -22,6 +23,7 @@ struct ScriptedServer {
     std::recursive_mutex lock;
     uint64_t now = 1000000;
     bool up = true, connected = false;
+    bool sourceGone = false;  // new streams are refused
     int failConnects = 0, failStreams = 0;
     std::vector<ScriptedRecord> records;
     std::deque<std::vector<uint8_t>> immediate;
@@ -67,8 +69,8 @@ void Disconnect() { Server().connected = false; }
 
 void OpenStream(WaveStream* stream, uint32_t rate) {
     ScriptedServer& server = Server();
-    if (server.failStreams > 0) {
-        --server.failStreams;
+    if (server.failStreams > 0 || server.sourceGone) {
+        if (server.failStreams > 0) --server.failStreams;
         WaveStreamRefused(stream);
         return;
     }
@@ -198,6 +200,7 @@ void ScriptedWaveDevice::Reset() {
     Hold hold(server.lock);
     server.immediate.clear();
     server.up = true;
+    server.sourceGone = false;
     server.failConnects = server.failStreams = 0;
     server.fragmentUsec = server.latencyUsec = 0;
     server.channels = 1;
@@ -276,6 +279,32 @@ int ScriptedWaveDevice::ReadingTurns() {
 int ScriptedWaveDevice::RecordStreams() {
     Hold hold(Server().lock);
     return static_cast<int>(Server().records.size());
+}
+
+// The core closes and opens streams in answer: it is told about each of a copy of the list.
+template <class Report>
+void ReportEveryStream(Report report) {
+    std::vector<WaveStream*> owners;
+    for (const ScriptedRecord& record : Server().records) owners.push_back(record.owner);
+    for (WaveStream* owner : owners) report(owner);
+}
+
+void ScriptedWaveDevice::MoveSource(uint16_t channels) {
+    Hold hold(Server().lock);
+    Server().channels = channels;
+    ReportEveryStream(WaveStreamMoved);
+}
+
+void ScriptedWaveDevice::StopSource(bool suspended) {
+    Hold hold(Server().lock);
+    Server().sourceGone = !suspended;
+    ReportEveryStream([suspended](WaveStream* owner) { WaveStreamStopped(owner, suspended); });
+}
+
+void ScriptedWaveDevice::ResumeSource() {
+    Hold hold(Server().lock);
+    Server().sourceGone = false;
+    ReportEveryStream(WaveStreamMoved);
 }
 
 void ScriptedWaveDevice::ServerDown() {

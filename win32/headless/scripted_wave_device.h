@@ -64,6 +64,12 @@ public:
     static uint64_t ReadingDeferredUntil();
     static int ReadingTurns();  // turns that delivered at least one piece
     static int RecordStreams();  // streams the server records now
+    // The server moves every stream to another source of `channels` (each is opened again), or their source
+    // stops (suspended: the streams stay open; removed: they fail, and new ones are refused) and records
+    // again.
+    static void MoveSource(uint16_t channels);
+    static void StopSource(bool suspended);
+    static void ResumeSource();
     // The server stops answering (and drops the connection) / answers again.
     static void ServerDown();
     static void ServerUp();

@@ -140,6 +140,7 @@ void UpdateReading(WaveCore& core) {
 void WaveStreamReady(WaveStream* stream, uint16_t channels) {
     if (stream->core->toldStopped) Tell("the microphone records again");
     stream->core->toldStopped = false;
+    stream->core->recorded = true;
     stream->state = StreamState::Running;
     stream->channels = channels;
     ForgetSound(*stream);

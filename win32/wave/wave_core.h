@@ -29,6 +29,7 @@ struct WaveCore {
     const WaveBackend* backend = nullptr;
     Link link = Link::Down;
     bool reached = false;  // a server answered once: from then on its absence is a pause
+    bool recorded = false;  // a source recorded once: from then on a server without one is a pause too
     // What the user was told on stderr, said once each time it changes.
     bool toldNoServer = false, toldGone = false, toldStopped = false;
     uint64_t retryAt = 0, retryDelay = kFirstRetry;

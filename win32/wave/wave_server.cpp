@@ -222,7 +222,7 @@ MMRESULT OpenWaveListener(const WaveBackend* backend, const WaveCaptureFormat& f
     ++stream->pins;
     WaitUntil(core, [&] { return stream->state != StreamState::Opening; });
     --stream->pins;
-    if (stream->state == StreamState::Refused && stream->listeners.empty()) {
+    if (stream->state == StreamState::Refused && stream->listeners.empty() && !core.recorded) {
         Release(stream);
         return MMSYSERR_BADDEVICEID;
     }
@@ -262,7 +262,7 @@ void ForgetWaveServer(const WaveBackend* backend) {
     if (AnyListener(core)) return;
     backend->Disconnect();
     core.link = Link::Down;
-    core.reached = false;
+    core.reached = core.recorded = false;
     core.toldNoServer = core.toldGone = core.toldStopped = false;
     core.retryAt = 0;
     core.retryDelay = kFirstRetry;
