@@ -451,6 +451,10 @@ class WindowTest(ProgramTest):
         above = d.grab(x, y + height - CLIENT_H - 1, CLIENT_W, 1)
         self.assertNotEqual(above.px(100, 0), BLACK)
         d.window_shot(window, "main-window-silent")
+        # It draws without OpenGL: GTK loads no GL or EGL driver for it.
+        with open("/proc/%d/maps" % d.program.pid) as maps:
+            drivers = set(re.findall(r"\S*/(?:libGL|libEGL|libGLX|dri/)\S*", maps.read()))
+        self.assertEqual(drivers, set())
         # Docks find the desktop entry (and its icon) by the app ID or WM_CLASS; X11 has the icons too.
         identity = d.identity(window)
         if WAYLAND:

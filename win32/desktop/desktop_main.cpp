@@ -66,6 +66,10 @@ int main(int argc, char** argv) {
     }
     SetProcessLocale();
     NameProgramAfterItsFile();
+    // The program draws with GDI into shared memory and never with OpenGL, which GTK probes as it opens the
+    // display by loading a GL driver (Mesa's is some 45 MB with its compiler) and, on Wayland, EGL. A user
+    // who sets GDK_GL keeps what they set.
+    setenv("GDK_GL", "disable", 0);
     gtk_disable_setlocale();  // GTK would set LC_ALL from the environment again
     const bool displayOpened = gtk_init_check(&argc, &argv);  // takes GTK's own options out of argv
     if (argc > 1) std::fputs(PROGRAM_TAKES_NO_ARGUMENTS, stderr);
