@@ -302,24 +302,40 @@ TEST_F(GtkBackendTest, WindowRectanglesFollowThePositionGtkReports) {
     }
 }
 
-// What the screen shows of the client area (at the bottom of the window): what the X server holds, or what
-// weston composes.
+int ScaleOf(GtkWidget* toplevel) { return gdk_window_get_scale_factor(gtk_widget_get_window(toplevel)); }
+
+// What the screen shows of the client area (at the bottom of the window), in the screen's own pixels (a
+// window of scale N has N x N of them for each of its own): what the X server holds, or what weston composes.
 std::vector<uint32_t> ServerPixels(GtkWidget* toplevel, GtkWidget* menuBar, int width, int height) {
+    const int scale = ScaleOf(toplevel);
+    int menuX = 0, menuY = 0;  // in the window's surface, under GTK's title bar on Wayland
+    gtk_widget_translate_coordinates(menuBar, toplevel, 0, 0, &menuX, &menuY);
+    menuY += gtk_widget_get_allocated_height(menuBar);
     if (OnWayland()) {
         int x = 0, y = 0;
         if (!WestonSurfaceOrigin(gtk_window_get_title(GTK_WINDOW(toplevel)), &x, &y)) return {};
-        int menuX = 0, menuY = 0;  // in the surface, under GTK's title bar
-        gtk_widget_translate_coordinates(menuBar, toplevel, 0, 0, &menuX, &menuY);
         GdkPixbuf* screen = WestonScreen();
         std::vector<uint32_t> result =
-            PixbufWords(screen, x + menuX, y + menuY + gtk_widget_get_allocated_height(menuBar), width, height);
+            PixbufWords(screen, (x + menuX) * scale, (y + menuY) * scale, width * scale, height * scale);
         if (screen != nullptr) g_object_unref(screen);
         return result;
     }
-    int menuHeight = gtk_widget_get_allocated_height(menuBar);
-    GdkPixbuf* shown = gdk_pixbuf_get_from_window(gtk_widget_get_window(toplevel), 0, menuHeight, width, height);
-    std::vector<uint32_t> result = PixbufWords(shown, 0, 0, width, height);
-    if (shown != nullptr) g_object_unref(shown);
+    std::vector<uint32_t> result;
+    XImage* shown = XGetImage(XDisplay(), GDK_WINDOW_XID(gtk_widget_get_window(toplevel)), menuX * scale,
+                              menuY * scale, width * scale, height * scale, AllPlanes, ZPixmap);
+    if (shown == nullptr) return result;
+    for (int y = 0; y < height * scale; ++y)
+        for (int x = 0; x < width * scale; ++x) result.push_back(XGetPixel(shown, x, y) & 0xFFFFFFu);
+    XDestroyImage(shown);
+    return result;
+}
+
+// The picture as a window of `scale` must show it: every pixel an exact scale x scale block.
+std::vector<uint32_t> ScaledUp(const std::vector<uint32_t>& pixels, int width, int scale) {
+    std::vector<uint32_t> result;
+    for (size_t row = 0; row < pixels.size() / width; ++row)
+        for (int i = 0; i < scale; ++i)
+            for (int x = 0; x < width; ++x) result.insert(result.end(), scale, pixels[row * width + x]);
     return result;
 }
 
@@ -343,15 +359,18 @@ int CountWrongPixels(const std::vector<uint32_t>& shown, const std::vector<uint3
 // read again while GTK's main loop runs until it matches (or a generous bound). On Wayland the compositor's
 // answers so far (frame callbacks, buffer releases) are read first, as the main loop would, but no main
 // loop turns and GTK draws nothing.
-std::vector<uint32_t> ScreenShowing(const std::vector<uint32_t>& expected, bool inGtksFrames, GtkWidget* toplevel,
-                                    GtkWidget* menuBar, int width, int height) {
+// Counts the screen's pixels that are not what the window's scale makes of `expected`, a client-sized picture.
+int WrongPixelsOnScreen(const std::vector<uint32_t>& expected, bool inGtksFrames, GtkWidget* toplevel,
+                        GtkWidget* menuBar, int width, int height, const char* step) {
+    const int scale = ScaleOf(toplevel);
+    const std::vector<uint32_t> wanted = ScaledUp(expected, width, scale);
     if (OnWayland()) wl_display_roundtrip(gdk_wayland_display_get_wl_display(gdk_display_get_default()));
     std::vector<uint32_t> shown = ServerPixels(toplevel, menuBar, width, height);
-    for (int i = 0; i < 50 && inGtksFrames && shown != expected; ++i) {
+    for (int i = 0; i < 50 && inGtksFrames && shown != wanted; ++i) {
         Settle();
         shown = ServerPixels(toplevel, menuBar, width, height);
     }
-    return shown;
+    return CountWrongPixels(shown, wanted, width * scale, step);
 }
 
 // Draws a pattern, then bands, rows and single pixels over it, on a window of its own, and checks after each
@@ -376,8 +395,10 @@ void CheckPixelsReachTheScreen(HWND window, GtkWidget* toplevel, GtkWidget* area
     std::vector<uint32_t> pattern = expected;
     HDC dc = GetDC(window);
     StretchDIBits(dc, 0, 0, kWidth, kHeight, 0, 0, kWidth, kHeight, pattern.data(), &info, DIB_RGB_COLORS, SRCCOPY);
-    auto screen = [&] { return ScreenShowing(expected, inGtksFrames, toplevel, menuBar, kWidth, kHeight); };
-    EXPECT_EQ(CountWrongPixels(screen(), expected, kWidth, "whole pattern"), 0);
+    auto wrongOnScreen = [&](const char* step, bool inFrames) {
+        return WrongPixelsOnScreen(expected, inFrames, toplevel, menuBar, kWidth, kHeight, step);
+    };
+    EXPECT_EQ(wrongOnScreen("whole pattern", inGtksFrames), 0);
 
     // Later drawings change a few rows, one pixel, or nothing: each is on the server as it returns.
     struct Step {
@@ -400,7 +421,7 @@ void CheckPixelsReachTheScreen(HWND window, GtkWidget* toplevel, GtkWidget* area
                 pixel = step.rop == WHITENESS ? 0xFFFFFFu : step.rop == BLACKNESS ? 0u : ~pixel & 0xFFFFFFu;
             }
         }
-        EXPECT_EQ(CountWrongPixels(screen(), expected, kWidth, step.name), 0);
+        EXPECT_EQ(wrongOnScreen(step.name, inGtksFrames), 0);
     }
     ReleaseDC(window, dc);
 
@@ -410,9 +431,7 @@ void CheckPixelsReachTheScreen(HWND window, GtkWidget* toplevel, GtkWidget* area
     gtk_widget_show(toplevel);
     PumpUntil([&] { return gtk_widget_get_mapped(area); });
     Settle();
-    EXPECT_EQ(CountWrongPixels(ScreenShowing(expected, true, toplevel, menuBar, kWidth, kHeight), expected, kWidth,
-                               "re-exposed"),
-              0);
+    EXPECT_EQ(wrongOnScreen("re-exposed", true), 0);
 }
 
 // The default: put from shared memory on X11, committed on a subsurface of our own on Wayland, either way on
@@ -430,6 +449,42 @@ TEST_F(GtkBackendTest, PixelsDrawnThroughGtkAreOnTheScreen) {
     CheckPixelsReachTheScreen(window, toplevel, area, menuBar, OnWayland());
     w32::UseX11SharedMemory(true);
     w32::UseWaylandSubsurface(true);
+}
+
+// Our choice: while the window is made smaller than the picture and the program has not yet heard of it,
+// the picture on our own subsurface shows only what the client area has room for, as GTK's frames would.
+TEST_F(GtkBackendTest, PictureStaysInsideAClientAreaMadeSmaller) {
+    if (!OnWayland()) GTEST_SKIP() << "the X server clips to the window itself";
+    HWND window = Open("cropped");
+    constexpr int kWidth = 216, kHeight = 196, kSmallWidth = 160, kSmallHeight = 120;
+    HDC dc = GetDC(window);
+    PatBlt(dc, 0, 0, kWidth, kHeight, BLACKNESS);
+    ReleaseDC(window, dc);
+    const std::vector<uint32_t> black(kWidth * kHeight, 0);
+    EXPECT_EQ(WrongPixelsOnScreen(black, false, toplevel, menuBar, kWidth, kHeight, "before"), 0);
+
+    // Only GTK's loop turns: the program does not hear of the smaller size and keeps its picture.
+    gtk_window_resize(GTK_WINDOW(toplevel), kSmallWidth, gtk_widget_get_allocated_height(menuBar) + kSmallHeight);
+    GtkWidget* client = gtk_widget_get_parent(area);
+    auto blackOutsideClient = [&] {
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+        const int scale = ScaleOf(toplevel), width = gtk_widget_get_allocated_width(client),
+                  height = gtk_widget_get_allocated_height(client);
+        const std::vector<uint32_t> shown = ServerPixels(toplevel, menuBar, kWidth, kHeight);
+        int outside = 0;
+        for (size_t i = 0; i < shown.size(); ++i) {
+            const int x = static_cast<int>(i % (kWidth * scale)) / scale, y = static_cast<int>(i / (kWidth * scale)) / scale;
+            if (shown[i] == 0 && (x >= width || y >= height)) ++outside;
+        }
+        return shown.empty() || width >= kWidth ? -1 : outside;
+    };
+    int outside = -1;
+    for (int i = 0; i < 50 && (outside = blackOutsideClient()) != 0; ++i) g_usleep(20000);
+    EXPECT_EQ(outside, 0);
+    RECT rect{};
+    GetClientRect(window, &rect);
+    EXPECT_EQ(rect.right, kWidth);  // the program has not heard of it
 }
 
 // Alt+/ and Alt+Shift+/ as a window procedure receives them (after TranslateMessage) on two layouts.

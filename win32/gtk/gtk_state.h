@@ -81,6 +81,11 @@ void ShowSurface(GtkWindowEntry& entry, const PixelSurface& surface);
 void ReleaseSurface(GtkWindowEntry& entry);
 // The native window holding `window` (GDK's client-side windows sit inside one) and where in it it lies.
 GdkWindow* NativeHolder(GdkWindow* window, int* x, int* y);
+// Writes the surface into rows `stride` bytes apart with every pixel an exact scale x scale block, as a
+// program that knows nothing of scaling expects its pixels on a scaled screen; `fill` is or-ed into each.
+void CopyScaled(void* to, size_t stride, const PixelSurface& surface, int scale, uint32_t fill);
+// A cairo view of whole-pixel blocks made by CopyScaled, which paints 1:1 on a window of that scale.
+cairo_surface_t* ScaledPicture(void* pixels, int width, int height, size_t stride, int scale);
 
 // gtk_x11_image.cpp
 bool PutOnX11(GtkWindowEntry& entry, const PixelSurface& surface);  // false: the server cannot, use cairo

@@ -2,7 +2,8 @@
 // on a subsurface of our own on Wayland (gtk_wayland_image.cpp), else from a cairo image made for the window's
 // screen: painted at once on X11, drawn in GTK's next frame elsewhere.
 // [x] every display GTK has: X11 and Wayland (with or without subsurfaces), windows holding dialog controls
-// [ ] partial updates, scaling
+// [x] integer scales: every client pixel an exact N x N block (menus and controls are GTK's, drawn crisp)
+// [ ] partial updates, fractional scales
 #include <cstring>
 
 #include "gtk/gtk_state.h"
@@ -14,8 +15,10 @@
 namespace w32 {
 namespace {
 
+// On a scaled window cairo would smooth the picture as it enlarges it; a program's pixels stay whole blocks.
 void PaintImage(cairo_t* cairo, cairo_surface_t* image) {
     cairo_set_source_surface(cairo, image, 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cairo), CAIRO_FILTER_NEAREST);
     cairo_set_operator(cairo, CAIRO_OPERATOR_SOURCE);
     cairo_paint(cairo);
 }
@@ -69,11 +72,8 @@ cairo_surface_t* ImageFor(GtkWindowEntry& entry, int width, int height) {
 
 void CopyPixels(cairo_surface_t* image, const PixelSurface& surface) {
     cairo_surface_flush(image);  // waits until the server has read what it was last given
-    unsigned char* rows = cairo_image_surface_get_data(image);
-    const size_t stride = static_cast<size_t>(cairo_image_surface_get_stride(image));
-    for (int y = 0; y < surface.height; ++y)
-        std::memcpy(rows + static_cast<size_t>(y) * stride, surface.Row(y),
-                    static_cast<size_t>(surface.width) * sizeof(uint32_t));
+    CopyScaled(cairo_image_surface_get_data(image), static_cast<size_t>(cairo_image_surface_get_stride(image)),
+               surface, 1, 0);
     cairo_surface_mark_dirty(image);
 }
 
@@ -139,6 +139,27 @@ GdkWindow* NativeHolder(GdkWindow* window, int* x, int* y) {
         window = gdk_window_get_parent(window);
     }
     return window;
+}
+
+void CopyScaled(void* to, size_t stride, const PixelSurface& surface, int scale, uint32_t fill) {
+    auto* rows = static_cast<unsigned char*>(to);
+    for (int y = 0; y < surface.height; ++y) {
+        auto* first = reinterpret_cast<uint32_t*>(rows + static_cast<size_t>(y) * scale * stride);
+        const uint32_t* from = surface.Row(y);
+        for (int x = 0; x < surface.width; ++x)
+            for (int i = 0; i < scale; ++i) *first++ = from[x] | fill;
+        const auto* row = rows + static_cast<size_t>(y) * scale * stride;
+        for (int i = 1; i < scale; ++i)
+            std::memcpy(rows + (static_cast<size_t>(y) * scale + i) * stride, row,
+                        static_cast<size_t>(surface.width) * scale * sizeof(uint32_t));
+    }
+}
+
+cairo_surface_t* ScaledPicture(void* pixels, int width, int height, size_t stride, int scale) {
+    cairo_surface_t* picture = cairo_image_surface_create_for_data(
+        static_cast<unsigned char*>(pixels), CAIRO_FORMAT_RGB24, width, height, static_cast<int>(stride));
+    cairo_surface_set_device_scale(picture, scale, scale);
+    return picture;
 }
 
 void CreateSurfaceArea(GtkWindowEntry& entry) {

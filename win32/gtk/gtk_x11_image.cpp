@@ -1,12 +1,11 @@
 // Client surfaces put straight into their window on an X server from a shared-memory image (MIT-SHM): one
 // small request a picture, nothing copied through the connection, no cairo or GDK drawing in between.
-// Leaves out servers without MIT-SHM or in another IPC namespace, visuals other than 24-bit TrueColor in
-// 32-bit words and scaled windows (gtk_surface.cpp paints those through cairo), and Wayland
-// (gtk_wayland_image.cpp).
+// On a window of scale N (GDK_SCALE) the image is N times the surface's size, each pixel an N x N block.
+// Leaves out servers without MIT-SHM or in another IPC namespace and visuals other than 24-bit TrueColor in
+// 32-bit words (gtk_surface.cpp paints those through cairo), and Wayland (gtk_wayland_image.cpp).
 #include "gtk/gtk_desktop.h"
 #include "gtk/gtk_state.h"
 
-#include <cstring>
 #include <vector>
 
 #ifdef GDK_WINDOWING_X11
@@ -27,7 +26,8 @@ struct X11ScreenImage {
     Display* display = nullptr;
     Window target = 0;  // the native window holding the client area
     GC gc = nullptr;
-    XImage* image = nullptr;
+    XImage* image = nullptr;  // the window's pixels: the surface's, `scale` times as wide and high
+    int scale = 1;
     XShmSegmentInfo segment{};
     unsigned long lastPut = 0;  // the request that last read the segment; 0 before the first
 };
@@ -58,11 +58,14 @@ void Destroy(X11ScreenImage* made) {
 }
 
 // Null when the server has no MIT-SHM, keeps pixels otherwise than our words, or cannot attach the segment.
-X11ScreenImage* Make(GdkDisplay* gdkDisplay, GdkWindow* native, int width, int height) {
+X11ScreenImage* Make(GdkDisplay* gdkDisplay, GdkWindow* native, int width, int height, int scale) {
     Display* display = gdk_x11_display_get_xdisplay(gdkDisplay);
     if (!XShmQueryExtension(display)) return nullptr;
     auto* made = new X11ScreenImage;
     made->display = display;
+    made->scale = scale;
+    width *= scale;
+    height *= scale;
     made->target = gdk_x11_window_get_xid(native);
     made->image = XShmCreateImage(display, gdk_x11_visual_get_xvisual(gdk_window_get_visual(native)), 24, ZPixmap,
                                   nullptr, &made->segment, static_cast<unsigned>(width), static_cast<unsigned>(height));
@@ -110,19 +113,21 @@ void WaitUntilRead(X11ScreenImage& made) {
         XSync(made.display, False);
 }
 
+// GDK's region is in the window's units: a scaled window's pixels are `scale` times as many.
 void ClipToVisible(X11ScreenImage& made, GdkWindow* area, int x, int y) {
+    const int scale = made.scale;
     cairo_region_t* visible = gdk_window_get_visible_region(area);
     const int count = cairo_region_num_rectangles(visible);
     std::vector<XRectangle> rectangles(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         cairo_rectangle_int_t box;
         cairo_region_get_rectangle(visible, i, &box);
-        rectangles[static_cast<size_t>(i)] = {static_cast<short>(box.x), static_cast<short>(box.y),
-                                              static_cast<unsigned short>(box.width),
-                                              static_cast<unsigned short>(box.height)};
+        rectangles[static_cast<size_t>(i)] = {static_cast<short>(box.x * scale), static_cast<short>(box.y * scale),
+                                              static_cast<unsigned short>(box.width * scale),
+                                              static_cast<unsigned short>(box.height * scale)};
     }
     cairo_region_destroy(visible);
-    XSetClipRectangles(made.display, made.gc, x, y, rectangles.data(), count, YXBanded);
+    XSetClipRectangles(made.display, made.gc, x * scale, y * scale, rectangles.data(), count, YXBanded);
 }
 
 }  // namespace
@@ -135,14 +140,15 @@ bool PutOnX11(GtkWindowEntry& entry, const PixelSurface& surface) {
     int x = 0, y = 0;
     GdkWindow* native = NativeHolder(area, &x, &y);
     if (native == nullptr || !TakesSurfaceWords(gdk_window_get_visual(native))) return false;
-    if (gdk_window_get_scale_factor(native) != 1) return false;  // cairo scales the picture up, we would not
+    const int scale = gdk_window_get_scale_factor(native);
 
     X11ScreenImage* made = entry.screenImage;
-    if (made != nullptr && (made->image->width != surface.width || made->image->height != surface.height ||
+    if (made != nullptr && (made->scale != scale || made->image->width != surface.width * scale ||
+                            made->image->height != surface.height * scale ||
                             made->target != gdk_x11_window_get_xid(native)))
         ReleaseX11Image(entry);
     if (entry.screenImage == nullptr) {
-        entry.screenImage = Make(gdkDisplay, native, surface.width, surface.height);
+        entry.screenImage = Make(gdkDisplay, native, surface.width, surface.height, scale);
         if (entry.screenImage == nullptr) {
             refused = true;
             return false;
@@ -150,13 +156,11 @@ bool PutOnX11(GtkWindowEntry& entry, const PixelSurface& surface) {
     }
     made = entry.screenImage;
     WaitUntilRead(*made);
-    for (int row = 0; row < surface.height; ++row)
-        std::memcpy(made->image->data + static_cast<size_t>(row) * static_cast<size_t>(made->image->bytes_per_line),
-                    surface.Row(row), static_cast<size_t>(surface.width) * sizeof(uint32_t));
+    CopyScaled(made->image->data, static_cast<size_t>(made->image->bytes_per_line), surface, scale, 0);
     ClipToVisible(*made, area, x, y);
     made->lastPut = NextRequest(made->display);
-    XShmPutImage(made->display, made->target, made->gc, made->image, 0, 0, x, y,
-                 static_cast<unsigned>(surface.width), static_cast<unsigned>(surface.height), False);
+    XShmPutImage(made->display, made->target, made->gc, made->image, 0, 0, x * scale, y * scale,
+                 static_cast<unsigned>(made->image->width), static_cast<unsigned>(made->image->height), False);
     XFlush(made->display);
     return true;
 }
@@ -164,9 +168,8 @@ bool PutOnX11(GtkWindowEntry& entry, const PixelSurface& surface) {
 cairo_surface_t* X11ImagePicture(const GtkWindowEntry& entry) {
     const X11ScreenImage* made = entry.screenImage;
     if (made == nullptr) return nullptr;
-    return cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(made->image->data),
-                                               CAIRO_FORMAT_RGB24, made->image->width, made->image->height,
-                                               made->image->bytes_per_line);
+    return ScaledPicture(made->image->data, made->image->width, made->image->height,
+                         static_cast<size_t>(made->image->bytes_per_line), made->scale);
 }
 
 void ReleaseX11Image(GtkWindowEntry& entry) {
