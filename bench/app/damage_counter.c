@@ -1,29 +1,19 @@
 /* Counts how often an X window's contents change (XDamage reports) over some seconds and prints the
  * count. Leaves out what changed: every report counts as one update. */
-#include <X11/Xlib.h>
-#include <X11/extensions/Xdamage.h>
+#include "x_damage.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/select.h>
-#include <time.h>
-
-static double Now(void) {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
-}
 
 int main(int argc, char** argv) {
     if (argc != 3) {
         fprintf(stderr, "usage: damage_counter WINDOW_ID SECONDS\n");
         return 2;
     }
-    Display* display = XOpenDisplay(NULL);
-    int eventBase = 0, errorBase = 0;
-    if (display == NULL || !XDamageQueryExtension(display, &eventBase, &errorBase)) {
-        fprintf(stderr, "damage_counter: no display with the DAMAGE extension\n");
-        return 2;
-    }
+    int eventBase = 0;
+    Display* display = OpenDamageDisplay("damage_counter", &eventBase);
+    if (display == NULL) return 2;
     Window window = (Window)strtoul(argv[1], NULL, 0);
     double seconds = atof(argv[2]);
     /* Non-empty reports, each answered by emptying the damage again: one report per update. */

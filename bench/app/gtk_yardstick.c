@@ -1,7 +1,8 @@
 /* The yardstick the program is measured against: a plain GTK 3 program that records the default source
  * continuously (8-bit mono at 44100 Hz, as the program does) and, for each block of 1/12 s, draws the same
  * picture in a drawing area the size of the program's client area: a black canvas, the level bar in its box
- * and the sheet's cell for the level's step, drawn by GTK in its next frame as any GTK program would.
+ * and the sheet's cell for the level's step, drawn by GTK in its next frame as any GTK program would. Until
+ * its first whole block it shows the window's background, as the program shows its own.
  *
  *   gtk_yardstick SHEET.bmp        (the window is titled "GTK yardstick"; it runs until closed or killed)
  */
@@ -21,6 +22,7 @@ static GdkPixbuf* sheet;
 static unsigned char block[BLOCK];
 static size_t filled;
 static int level, step;  /* of the last whole block */
+static gboolean blockSeen;  /* until the first whole block, the window shows its background, as the program's */
 
 static int StepFor(int of) {
     int result = 0;
@@ -35,12 +37,14 @@ static void BlockDone(void) {
         if (block[i] > peak) peak = block[i];
     level = peak < 128 ? 0 : peak - 128;
     step = StepFor(level);
+    blockSeen = TRUE;
     gtk_widget_queue_draw(area);
 }
 
 static gboolean OnDraw(GtkWidget* widget, cairo_t* cairo, gpointer unused) {
     (void)widget;
     (void)unused;
+    if (!blockSeen) return FALSE;
     cairo_set_source_rgb(cairo, 0, 0, 0);
     cairo_paint(cairo);
     cairo_set_source_rgb(cairo, 1, 1, 1);
