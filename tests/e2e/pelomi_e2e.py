@@ -321,8 +321,11 @@ class Desktop:
             self.tone.wait()
         path = os.path.join(self.work, "tone-%d.raw" % level)
         tone_file(path, level)
+        # A second of buffering: a player that a busy machine keeps from running runs dry with less, and its
+        # gaps show as blocks quieter or louder than the tone. A new level is heard at once all the same: the
+        # old player's stream goes with it.
         self.tone = subprocess.Popen(["pacat", "--playback", "--raw", "--format=s16le", "--channels=2",
-                                      "--rate=44100", "--latency-msec=20", path], env=self.env)
+                                      "--rate=44100", "--latency-msec=1000", path], env=self.env)
 
     # -- the screen
 
