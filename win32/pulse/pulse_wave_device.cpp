@@ -34,6 +34,7 @@ struct PulseRecord {
     uint64_t serial = 0;  // names it in answers that may come after it is gone
     std::string source;   // the source it was opened on; empty: the default
     std::string device, former;  // the source it records, and the one it recorded before a move
+    bool relinked = false;  // opened again because its layout was not its source's
 };
 
 // Every field is used only under the loop's lock.
@@ -44,6 +45,7 @@ struct PulseServer {
     pa_time_event* timer = nullptr;
     PulseCaptureCounters counters;
     uint64_t serials = 0;
+    bool relinking = false;  // the next stream opened is one opened again for its layout
     // Our choice: the source the user moved our stream to, in the desktop's sound settings, is kept while the
     // program runs (never given up for the default); empty while nobody moved it: then the stream follows
     // the default source.
@@ -208,6 +210,29 @@ void AskForFragments(pa_stream* stream, const pa_sample_spec& spec) {
 }
 
 void OpenStream(WaveStream* owner, uint32_t rate);
+void* Tag(const PulseRecord* record);
+PulseRecord* Tagged(void* userdata);
+
+// PipeWire may link a new stream to another source than the one its layout was fixed for (the default
+// changing as it connects) without a move to tell us: a stream whose layout is not its source's is opened
+// again, once; should the next one still differ, the server knows better and it is kept.
+void OnSourceOfNewStream(pa_context*, const pa_source_info* info, int, void* userdata) {
+    PulseRecord* record = Tagged(userdata);
+    if (!record || !info) return;
+    const bool differs = info->sample_spec.channels != pa_stream_get_sample_spec(record->stream)->channels;
+    if (differs && !record->relinked) {
+        record->moved = true;
+        Pulse().relinking = true;
+        WaveStreamMoved(record->owner);
+        Pulse().relinking = false;
+    }
+}
+
+void CheckLayout(PulseRecord* record) {
+    pa_operation* operation = pa_context_get_source_info_by_index(
+        Pulse().context, pa_stream_get_device_index(record->stream), OnSourceOfNewStream, Tag(record));
+    if (operation) pa_operation_unref(operation);
+}
 
 // A stream that fails before it was ready had no source to be given (the one the user chose is gone: the
 // default then); one that fails later lost its source with none to move it to, or its server.
@@ -223,6 +248,7 @@ void OnStreamState(pa_stream* stream, void* userdata) {
         AskForFragments(stream, *spec);
         // A source suspended for being idle says so at first, and resumes for us at once.
         WaveStreamReady(record->owner, spec->channels);
+        CheckLayout(record);
     } else if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && !serverAlive) {
         WaveServerGone(Backend());
     } else if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
@@ -306,6 +332,7 @@ void OpenStream(WaveStream* owner, uint32_t rate) {
     record->stream = stream;
     record->rate = rate;
     record->serial = ++server.serials;
+    record->relinked = server.relinking;
     record->source = server.chosenSource;
     server.records.push_back(record);
     pa_stream_set_state_callback(stream, OnStreamState, record);
