@@ -190,7 +190,6 @@ void OnReadable(pa_stream* stream, size_t, void* userdata) {
         const size_t frames = size / record->frameBytes;
         const int64_t position = record->position;
         record->position += static_cast<int64_t>(frames);
-        counters.receivedFrames = record->position;
         WaveSoundCaptured(owner, position, static_cast<const int16_t*>(data), frames);
         if (Find(owner) != record) return;  // the core closed the stream meanwhile (never today)
         pa_stream_drop(stream);

@@ -20,8 +20,7 @@ struct PulseCaptureCounters {
     std::chrono::steady_clock::time_point latestArrival;
     int64_t latencyUsec = 0;  // the stream's latency at the latest read; below 0 on a sink's monitor
     uint32_t fragmentUsec = 0;  // the piece length asked for
-    // At the latest read: the stream's clock (-1: unknown) and the frames received, on the same count.
-    int64_t clockFrames = -1, receivedFrames = 0;
+    int64_t clockFrames = -1;  // the stream's clock at the latest read, in frames (-1: unknown)
 };
 PulseCaptureCounters ReadPulseCaptureCounters();
 
