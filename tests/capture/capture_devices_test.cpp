@@ -157,7 +157,12 @@ protected:
             Shell("pactl set-default-source " + source.recorded);
             break;
         case Does::Move:
-            Shell("pactl move-source-output " + OurStream() + " " + source.recorded);
+            // As the sound settings do; listed a moment before, the stream may have been opened anew since.
+            EXPECT_TRUE(PumpUntil([&] {
+                if (OurStream("source") == SourceIndex(source.recorded)) return true;
+                Shell("pactl move-source-output " + OurStream("output") + " " + source.recorded);
+                return false;
+            }));
             break;
         case Does::Suspend:
         case Does::Resume:
@@ -166,10 +171,14 @@ protected:
         }
     }
 
-    // The index of our record stream on the server.
-    static std::string OurStream() {
-        return Shell("pactl list source-outputs | awk '/^Source Output #/ { n = substr($3, 2) } "
-                     "/media.name = \"Pelomi capture\"/ { print n }' | tail -1");
+    // Our record stream's index on the server, or that of the source it records.
+    static std::string OurStream(const char* what) {
+        return Shell(std::string("pactl list source-outputs | awk '/^Source Output #/ { output = substr($3, 2) } "
+                                 "/^\tSource: / { source = $2 } /media.name = \"Pelomi capture\"/ { print ") +
+                     what + " }' | tail -1");
+    }
+    static std::string SourceIndex(const std::string& name) {
+        return Shell("pactl list short sources | awk '$2 == \"" + name + "\" { print $1 }'");
     }
 
     // Whether the next block is full, at `level` and at the tone's pitch; `lastBlock` says what it was.

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pulse/pulse_loop.h"
@@ -267,32 +268,45 @@ void OnStreamState(pa_stream* stream, void* userdata) {
     SignalPulseLoop(Pulse().loop);
 }
 
-// Where a moved stream went decides what it follows from then on. To the default source (the default
-// changed, or the source went and the server moved us on), or away from a source that is gone: the default,
-// still. To another source, away from one still there: the user chose it in the desktop's sound settings.
-void Moved(PulseRecord* record, bool userChose) {
-    Pulse().chosenSource = userChose ? record->device : std::string();
+// Where a moved stream went decides what it records from then on. Away from a source still there to one
+// not the default: the user chose it in the desktop's sound settings. To the default while the source the
+// user chose is still there: the server's doing (PipeWire links even a stream opened on a named source to a
+// new default), and the stream goes back to the chosen one. Otherwise the default, from then on too.
+void Moved(PulseRecord* record, std::string chosen) {
+    Pulse().chosenSource = std::move(chosen);
     WaveStreamMoved(record->owner);
 }
 
 void* Tag(const PulseRecord* record) { return reinterpret_cast<void*>(static_cast<uintptr_t>(record->serial)); }
 PulseRecord* Tagged(void* userdata) { return FindSerial(reinterpret_cast<uintptr_t>(userdata)); }
 
-void OnFormerSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
-    PulseRecord* record = Tagged(userdata);
-    if (record && (info || eol)) Moved(record, info != nullptr);
+// Whether `source` is still there decides between `ifThere` and the default.
+template <void (*Decide)(PulseRecord*, bool)>
+void AskWhetherThere(pa_context* context, PulseRecord* record, const std::string& source) {
+    auto answer = [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
+        if (PulseRecord* asked = Tagged(userdata); asked && (info || eol)) Decide(asked, info != nullptr);
+    };
+    pa_operation* operation = pa_context_get_source_info_by_name(context, source.c_str(), answer, Tag(record));
+    if (operation)
+        pa_operation_unref(operation);
+    else
+        Decide(record, false);
 }
+
+void FormerIsThere(PulseRecord* record, bool there) { Moved(record, there ? record->device : std::string()); }
+void ChosenIsThere(PulseRecord* record, bool there) { Moved(record, there ? Pulse().chosenSource : std::string()); }
 
 void OnServerInfoAfterMove(pa_context* context, const pa_server_info* info, void* userdata) {
     PulseRecord* record = Tagged(userdata);
     if (!record) return;
-    pa_operation* operation = nullptr;
-    if (info && info->default_source_name && record->device != info->default_source_name && !record->former.empty())
-        operation = pa_context_get_source_info_by_name(context, record->former.c_str(), OnFormerSourceInfo, userdata);
-    if (operation)
-        pa_operation_unref(operation);
+    const bool toDefault = !info || !info->default_source_name || record->device == info->default_source_name;
+    const std::string& chosen = Pulse().chosenSource;
+    if (!toDefault && !record->former.empty())
+        AskWhetherThere<FormerIsThere>(context, record, record->former);
+    else if (toDefault && !chosen.empty() && chosen != record->device)
+        AskWhetherThere<ChosenIsThere>(context, record, chosen);
     else
-        Moved(record, false);
+        Moved(record, std::string());
 }
 
 void OnMoved(pa_stream* stream, void* userdata) {
@@ -304,7 +318,7 @@ void OnMoved(pa_stream* stream, void* userdata) {
     if (pa_operation* operation = pa_context_get_server_info(Pulse().context, OnServerInfoAfterMove, Tag(record)))
         pa_operation_unref(operation);
     else
-        Moved(record, false);
+        Moved(record, std::string());
 }
 
 // A suspended source records nothing; resumed, it may come back in another layout, so the stream is made anew.
