@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "picture_bank.h"
+#include "testing/test_backends.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ const int CANVAS_HEIGHT = 196;
 
 HWND FuzzWindow() {
     static HWND window = [] {
+        w32::UseTestBackends();  // the headless display and the real decoder
         WNDCLASSEXA windowClass = {};
         windowClass.cbSize = sizeof(windowClass);
         windowClass.lpfnWndProc = DefWindowProcA;

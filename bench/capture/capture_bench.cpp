@@ -35,8 +35,10 @@
 #include "level.h"
 #include "meter_state.h"
 #include "picture_bank.h"
+#include "pixbuf/pixbuf_bmp_decoder.h"
 #include "pulse/pulse_wave_device.h"
 #include "source_switcher.h"
+#include "testing/headless_display.h"
 
 namespace {
 
@@ -164,6 +166,8 @@ int RunSetup(const std::string& setup, double seconds, const char* resultsPath) 
     if (saturated) busyLoops = StartBusyLoops();
 
     w32::UsePulseWaveDevice();
+    w32::UseHeadlessDisplay();
+    w32::UsePixbufImageDecoder();
     HWND window = CreateBenchWindow();
     std::this_thread::sleep_until(start);
     std::atomic<bool> returned{false};

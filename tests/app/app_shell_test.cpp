@@ -13,8 +13,6 @@
 #include "base/handle_table.h"
 #include "bmp_file.h"
 #include "capture_cycle.h"
-#include "headless/scripted_file_chooser.h"
-#include "headless/scripted_wave_device.h"
 #include "level.h"
 #include "main_window.h"
 #include "meter_state.h"
@@ -22,6 +20,9 @@
 #include "resource.h"
 #include "sheet_dialog.h"
 #include "test_window.h"
+#include "testing/headless_display.h"
+#include "testing/scripted_file_chooser.h"
+#include "testing/scripted_wave_device.h"
 #include "user/display_backend.h"
 #include "user/input_delivery.h"
 
@@ -47,11 +48,11 @@ std::vector<CreatedWindow>& Created() {
 
 w32::DisplayBackend RecordingDisplay() {
     w32::DisplayBackend backend = w32::HeadlessDisplayBackend();
-    static void (*headlessCreated)(const w32::DisplayWindowInfo&) = backend.windowCreated;
+    static void (*headlessCreated)(const w32::DisplayWindowInfo&) = backend.WindowCreated;
     backend.name = "recording headless";
-    backend.windowCreated = [](const w32::DisplayWindowInfo& info) {
+    backend.WindowCreated = [](const w32::DisplayWindowInfo& info) {
         Created().push_back({info.window, info.className ? info.className : "", info.text ? info.text : ""});
-        if (headlessCreated) headlessCreated(info);
+        headlessCreated(info);
     };
     return backend;
 }
@@ -80,8 +81,8 @@ void AtOpen(int n, std::function<void()> action) {
 class AppShellTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        static const w32::DisplayBackend recording = RecordingDisplay();
-        w32::SetDisplayBackend(&recording);
+        static w32::DisplayBackend recording = RecordingDisplay();
+        w32::InstallDisplayBackend(recording);
         instance = GetModuleHandleA(nullptr);
         LoadStringA(instance, IDS_WINDOW_TITLE, windowTitle, TITLE_MAX);
         LoadStringA(instance, IDS_WINDOW_CLASS, windowClassName, TITLE_MAX);

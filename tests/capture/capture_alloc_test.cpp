@@ -10,7 +10,7 @@
 #include <new>
 
 #include "capture_cycle_fixture.h"
-#include "headless/scripted_wave_device.h"
+#include "testing/scripted_wave_device.h"
 
 namespace {
 std::atomic<bool> failNextArrayAllocation{false};

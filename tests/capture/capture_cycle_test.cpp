@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "capture_cycle_fixture.h"
-#include "headless/scripted_wave_device.h"
+#include "testing/scripted_wave_device.h"
 #include "wave/wave_device.h"
 
 namespace {
@@ -20,7 +20,6 @@ using Dispatches = std::vector<Dispatched>;
 class CaptureCycle : public CaptureWindowTest {
 protected:
     void SetUp() override {
-        w32::SetWaveDevice(nullptr);
         ScriptedWaveDevice::Reset();
         CaptureWindowTest::SetUp();
     }

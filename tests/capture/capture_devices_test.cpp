@@ -122,7 +122,6 @@ protected:
         window.Pump();
         EXPECT_TRUE(PumpUntil([] { return ServerStreams() == 0; }));  // gone before its sources
         for (auto& source : sources) Do(Change(Does::Remove, source.first.c_str(), kIdle));
-        w32::SetWaveDevice(nullptr);
     }
 
     void Do(const Step& step) {

@@ -64,7 +64,6 @@ protected:
             Shell("pactl set-default-source " + previousSource);
             Shell("pactl set-default-sink " + previousSink);
         }
-        w32::SetWaveDevice(nullptr);
     }
     const Source& source() const { return GetParam(); }
     TonePlayer Player() const { return TonePlayer(source().channels, !source().untuned, sink()); }
@@ -345,7 +344,6 @@ protected:
         Session("up");
         anchor.reset();
         if (!control.empty()) Shell("pactl unload-module " + control);
-        w32::SetWaveDevice(nullptr);
     }
     // Waits until the cycle has drawn `count` more blocks.
     bool Draws(size_t count) {

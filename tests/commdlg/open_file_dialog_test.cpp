@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "commdlg/file_chooser.h"
-#include "headless/scripted_file_chooser.h"
+#include "testing/scripted_file_chooser.h"
 #include "user/input_delivery.h"
 
 using w32::ScriptedFileAnswer;
@@ -390,15 +390,14 @@ void CloseThreaded(void* opened) {
 TEST_F(OpenFileDialogTest, AnswerFromAnotherThreadWakesTheLoop) {
     w32::FileChooserBackend backend{};
     backend.name = "threaded";
-    backend.open = OpenThreaded;
-    backend.close = CloseThreaded;
-    w32::SetFileChooserBackend(&backend);
+    backend.Open = OpenThreaded;
+    backend.Close = CloseThreaded;
+    ASSERT_TRUE(w32::InstallFileChooserBackend(backend));
     record.Flags = 0;
     BOOL chosen = GetOpenFileNameA(&record);
-    w32::SetFileChooserBackend(nullptr);
+    w32::UseScriptedFileChooser();
     ASSERT_TRUE(chosen);
     EXPECT_EQ(std::string(file), "/from/another/thread.bmp");
-    EXPECT_STREQ(w32::CurrentFileChooserBackend().name, "scripted");
 }
 
 }  // namespace

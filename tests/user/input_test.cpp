@@ -2,7 +2,7 @@
 // Alt+F4, menu commands and frame resizes, each ending in the messages Windows would give the program.
 #include <gmock/gmock.h>
 
-#include "headless/headless_display.h"
+#include "testing/headless_display.h"
 #include "user/input_delivery.h"
 #include "user_test_fixture.h"
 

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 
 #ifndef _WIN32
-#include "headless/headless_display.h"
+#include "testing/headless_display.h"
 #endif
 #include "test_window.h"
 #include "user_test_fixture.h"

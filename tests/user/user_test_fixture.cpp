@@ -8,7 +8,7 @@
 #include "test_window.h"
 #ifndef _WIN32
 #include "base/handle_table.h"
-#include "headless/headless_display.h"
+#include "testing/headless_display.h"
 #endif
 
 namespace usertest {

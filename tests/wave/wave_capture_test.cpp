@@ -10,8 +10,8 @@
 #include <cstring>
 #include <vector>
 
-#include "headless/scripted_wave_device.h"
 #include "notification_window.h"
+#include "testing/scripted_wave_device.h"
 #include "wave/wave_device.h"
 
 namespace {
@@ -40,7 +40,6 @@ struct Block {
 class WaveCapture : public ::testing::Test {
 protected:
     void SetUp() override {
-        w32::SetWaveDevice(nullptr);
         ScriptedWaveDevice::Reset();
         ScriptedWaveDevice::CaptureWithClock(kFragment, kLatency, 1, PositionSound);
     }

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "headless/scripted_wave_device.h"
 #include "notification_window.h"
+#include "testing/scripted_wave_device.h"
 #include "wave/wave_device.h"
 
 namespace {
@@ -50,7 +50,6 @@ std::vector<uint8_t> Sound(size_t size, uint8_t first) {
 class WaveIn : public ::testing::Test {
 protected:
     void SetUp() override {
-        w32::SetWaveDevice(nullptr);
         ScriptedWaveDevice::Reset();
     }
     void TearDown() override {

@@ -43,15 +43,17 @@ struct FileChooserAnswer {
     size_t filterIndex = 0;  // the filter selected when the user answered
 };
 
-// One open chooser. GetOpenFileNameA owns it: it exists from before `open` until after `close` returns.
+// One open chooser. GetOpenFileNameA owns it: it exists from before `Open` until after `Close` returns.
 struct FileChooserSession;
 
 // Hands the user's answer to the GetOpenFileNameA waiting on `session` and wakes its thread's message
-// loop. Callable from any thread, never after the backend's `close` for this session has returned. A
+// loop. Callable from any thread, never after the backend's `Close` for this session has returned. A
 // later answer replaces one that was not taken yet.
 void AnswerFileChooser(FileChooserSession* session, const FileChooserAnswer& answer);
 
-// A backend. GetOpenFileNameA calls every member on the thread that called it, never while holding a lock;
+// A backend: a table of functions, filled member by member by name and completed by
+// InstallFileChooserBackend. Open and Close are required; MessageDispatched and Refused may be left null and
+// get their defaults there, which do nothing. GetOpenFileNameA calls every member on the thread that called it, never while holding a lock;
 // while a chooser is open it keeps dispatching the thread's messages (PeekMessageA, TranslateMessage,
 // DispatchMessageA, then waiting through the display backend) until AnswerFileChooser was called.
 // Several choosers may be open at once when a dispatched message calls GetOpenFileNameA again.
@@ -60,27 +62,23 @@ struct FileChooserBackend {
 
     // Shows a chooser for `request` and returns the backend's state for it, handed back to the other
     // members; null when no chooser could be shown (GetOpenFileNameA fails with CDERR_DIALOGFAILURE).
-    // It may answer from inside `open`.
-    void* (*open)(FileChooserSession* session, const FileChooserRequest& request);
-    // The modal loop dispatched one message while this chooser was open. May be null.
-    void (*messageDispatched)(void* chooser);
+    // It may answer from inside `Open`.
+    void* (*Open)(FileChooserSession* session, const FileChooserRequest& request);
+    // The modal loop dispatched one message while this chooser was open.
+    void (*MessageDispatched)(void* chooser);
     // GetOpenFileNameA refused the answer `path` (OFN_FILEMUSTEXIST or OFN_PATHMUSTEXIST and it does not
     // exist), as Windows' dialog says "file not found" and stays open: tell the user and keep the chooser
-    // open for another answer. May be null.
-    void (*refused)(void* chooser, const std::string& path);
+    // open for another answer.
+    void (*Refused)(void* chooser, const std::string& path);
     // Takes the chooser down, answered or not (the loop also ends on WM_QUIT). No AnswerFileChooser for
     // this session once it returns.
-    void (*close)(void* chooser);
+    void (*Close)(void* chooser);
 };
 
-// Installs the backend GetOpenFileNameA uses from now on; null reinstalls the scripted one. Not while a
-// chooser is open.
-void SetFileChooserBackend(const FileChooserBackend* backend);
-const FileChooserBackend& CurrentFileChooserBackend();
-
-// The default backend: answers from a script (win32/headless/scripted_file_chooser.h), and cancels when
-// the script is empty, so a program without a screen never waits for a user.
-const FileChooserBackend& ScriptedFileChooserBackend();
+// Completes `backend` as above and makes it the one GetOpenFileNameA uses from now on; false, with one line
+// on stderr, when it lacks a required member. Not while a chooser is open. Before any is installed,
+// GetOpenFileNameA fails with CDERR_DIALOGFAILURE.
+bool InstallFileChooserBackend(FileChooserBackend& backend);
 
 }  // namespace w32
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "base/backend_install.h"
 #include "dialogs/dialog_internal.h"
 #include "user/display_backend.h"
 #include "user/message_queue.h"
@@ -23,6 +24,9 @@ struct FileChooserSession {
 namespace {
 
 std::atomic<const FileChooserBackend*> installedBackend{nullptr};
+
+void IgnoreDispatch(void*) {}
+void IgnoreRefusal(void*, const std::string&) {}
 
 bool TakeAnswer(FileChooserSession& session, FileChooserAnswer* answer) {
     std::lock_guard<std::mutex> guard(session.lock);
@@ -41,19 +45,28 @@ void AnswerFileChooser(FileChooserSession* session, const FileChooserAnswer& ans
         session->answer = answer;
         session->answered = true;
     }
-    DisplayWake(session->queue->wait);
+    CurrentDisplay().Wake(session->queue->wait);
 }
 
-void SetFileChooserBackend(const FileChooserBackend* backend) { installedBackend.store(backend); }
-
-const FileChooserBackend& CurrentFileChooserBackend() {
-    const FileChooserBackend* backend = installedBackend.load();
-    return backend != nullptr ? *backend : ScriptedFileChooserBackend();
+bool InstallFileChooserBackend(FileChooserBackend& backend) {
+    if (!HasRequiredMembers("file chooser", backend.name,
+                            {{"Open", backend.Open != nullptr}, {"Close", backend.Close != nullptr}}))
+        return false;
+    if (!backend.MessageDispatched) backend.MessageDispatched = IgnoreDispatch;
+    if (!backend.Refused) backend.Refused = IgnoreRefusal;
+    installedBackend.store(&backend);
+    return true;
 }
 
 ChooserEnd RunFileChooser(const FileChooserRequest& request, const AnswerCheck& acceptable,
                           FileChooserAnswer* answer) {
-    const FileChooserBackend& backend = CurrentFileChooserBackend();
+    const FileChooserBackend* installed = installedBackend.load();
+    if (installed == nullptr) {
+        static std::atomic<bool> said{false};
+        SayNotInstalled(said, "file chooser", "GetOpenFileNameA fails with CDERR_DIALOGFAILURE");
+        return ChooserEnd::OpenFailed;
+    }
+    const FileChooserBackend& backend = *installed;
     auto session = std::make_unique<FileChooserSession>();
     session->queue = CurrentThreadQueue();
 
@@ -62,7 +75,7 @@ ChooserEnd RunFileChooser(const FileChooserRequest& request, const AnswerCheck& 
     bool ownerWasEnabled = owner != nullptr && IsWindowEnabled(owner);
     if (ownerWasEnabled) EnableWindow(owner, FALSE);
 
-    void* chooser = backend.open != nullptr ? backend.open(session.get(), request) : nullptr;
+    void* chooser = backend.Open(session.get(), request);
     ChooserEnd end = ChooserEnd::OpenFailed;
     int quitCode = 0;
     while (chooser != nullptr) {
@@ -73,7 +86,7 @@ ChooserEnd RunFileChooser(const FileChooserRequest& request, const AnswerCheck& 
                 end = ChooserEnd::Answered;
                 break;
             }
-            if (backend.refused != nullptr) backend.refused(chooser, taken.path);
+            backend.Refused(chooser, taken.path);
             continue;
         }
         MSG msg;
@@ -85,12 +98,12 @@ ChooserEnd RunFileChooser(const FileChooserRequest& request, const AnswerCheck& 
             }
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
-            if (backend.messageDispatched != nullptr) backend.messageDispatched(chooser);
+            backend.MessageDispatched(chooser);
             continue;
         }
-        DisplayWaitForEvents(session->queue->wait);
+        CurrentDisplay().WaitForEvents(session->queue->wait);
     }
-    if (chooser != nullptr && backend.close != nullptr) backend.close(chooser);
+    if (chooser != nullptr) backend.Close(chooser);
 
     if (ownerWasEnabled && IsWindow(owner)) EnableWindow(owner, TRUE);
     if (end == ChooserEnd::Quit) PostQuitMessage(quitCode);

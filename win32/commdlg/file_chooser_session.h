@@ -19,7 +19,7 @@ enum class ChooserEnd {
 };
 
 // Looks at a chosen answer before it is taken: may rewrite the path (completing it), and returns false to
-// refuse it, which keeps the chooser open (the backend's `refused` tells the user).
+// refuse it, which keeps the chooser open (the backend's `Refused` tells the user).
 using AnswerCheck = std::function<bool(FileChooserAnswer* answer)>;
 
 // Disables the top-level window of request.owner while the chooser is open, as a modal dialog does.

@@ -1,4 +1,4 @@
-// main() of the Linux program: locale, GTK, the GTK and PulseAudio backends, then the program's WinMain.
+// main() of the Linux program: locale, GTK, the GTK, PulseAudio and gdk-pixbuf backends, then WinMain.
 // Leaves out Windows' start-up information (STARTUPINFO): WinMain always gets SW_SHOWDEFAULT.
 #include <windows.h>
 
@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "gtk/gtk_desktop.h"
+#include "pixbuf/pixbuf_bmp_decoder.h"
 #include "pulse/pulse_wave_device.h"
 
 namespace {
@@ -86,6 +87,7 @@ int main(int argc, char** argv) {
     }
     w32::UseGtkFileChooser();
     w32::UsePulseWaveDevice();
+    w32::UsePixbufImageDecoder();
     std::string commandLine = CommandLineAfterProgram(argc, argv);
     return WinMain(GetModuleHandleA(nullptr), nullptr, &commandLine[0], SW_SHOWDEFAULT);
 }

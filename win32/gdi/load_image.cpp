@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <new>
 #include <vector>
 
+#include "base/backend_install.h"
 #include "gdi/gdi_objects.h"
 #include "gdi/image_decoder.h"
 
@@ -227,6 +229,8 @@ bool ReadBmpFile(const char* path, std::vector<unsigned char>* bytes, const char
     return true;
 }
 
+std::atomic<const ImageDecoderBackend*> installedDecoder{nullptr};
+
 // On failure *problem says why, in words for the user.
 HBITMAP LoadBmpFile(const char* path, const char** problem) {
     BmpLayout layout;
@@ -249,8 +253,14 @@ HBITMAP LoadBmpFile(const char* path, const char** problem) {
             return nullptr;
         }
     }
+    const ImageDecoderBackend* decoder = installedDecoder.load();
+    if (decoder == nullptr) {
+        *problem = "no image decoder installed";
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
     DecodedImage image;
-    if (!DecodeBmp(canonical.data(), canonical.size(), &image) || image.width != layout.width ||
+    if (!decoder->DecodeBmp(canonical.data(), canonical.size(), &image) || image.width != layout.width ||
         image.height != layout.height) {
         *problem = "its pixels cannot be decoded";
         SetLastError(ERROR_INVALID_DATA);
@@ -272,6 +282,14 @@ HBITMAP LoadBmpFile(const char* path, const char** problem) {
 }
 
 }  // namespace
+
+bool InstallImageDecoderBackend(ImageDecoderBackend& backend) {
+    if (!HasRequiredMembers("image decoder", backend.name, {{"DecodeBmp", backend.DecodeBmp != nullptr}}))
+        return false;
+    installedDecoder.store(&backend);
+    return true;
+}
+
 }  // namespace w32
 
 extern "C" HANDLE WINAPI LoadImageA(HINSTANCE, LPCSTR name, UINT type, int width, int height, UINT flags) {

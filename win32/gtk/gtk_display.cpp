@@ -302,18 +302,18 @@ bool ScreenSize(SIZE* size) {
 DisplayBackend MakeGtkDisplay() {
     DisplayBackend backend{};
     backend.name = "gtk";
-    backend.windowCreated = WindowCreated;
-    backend.windowDestroyed = WindowDestroyed;
-    backend.windowShown = WindowShown;
-    backend.windowMoved = WindowMoved;
-    backend.windowTextChanged = WindowTextChanged;
-    backend.windowEnabled = WindowEnabled;
-    backend.menuChanged = MenuChanged;
-    backend.surfaceChanged = SurfaceChanged;
-    backend.pollEvents = PollEvents;
-    backend.waitForEvents = WaitForEvents;
-    backend.wake = Wake;
-    backend.screenSize = ScreenSize;
+    backend.WindowCreated = WindowCreated;
+    backend.WindowDestroyed = WindowDestroyed;
+    backend.WindowShown = WindowShown;
+    backend.WindowMoved = WindowMoved;
+    backend.WindowTextChanged = WindowTextChanged;
+    backend.WindowEnabled = WindowEnabled;
+    backend.MenuChanged = MenuChanged;
+    backend.SurfaceChanged = SurfaceChanged;
+    backend.PollEvents = PollEvents;
+    backend.WaitForEvents = WaitForEvents;
+    backend.Wake = Wake;
+    backend.ScreenSize = ScreenSize;
     return backend;
 }
 
@@ -368,9 +368,8 @@ bool UseGtkDisplay() {
                                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     }
     gtkThread = std::this_thread::get_id();
-    static const DisplayBackend gtkDisplay = MakeGtkDisplay();
-    SetDisplayBackend(&gtkDisplay);
-    return true;
+    static DisplayBackend gtkDisplay = MakeGtkDisplay();
+    return InstallDisplayBackend(gtkDisplay);
 }
 
 }  // namespace w32

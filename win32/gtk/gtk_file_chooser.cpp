@@ -1,5 +1,6 @@
-// GetOpenFileNameA's chooser on GTK: GtkFileChooserDialog with the program's title, filters (case-blind) and file.
-// Leaves out the read-only box, the default extension (GetOpenFileNameA completes answers) and multiple selection.
+// GetOpenFileNameA's chooser on GTK: GtkFileChooserDialog with the program's title, filters and file.
+// [x] title, filters (case-blind), initial folder and file, "file not found" and another try
+// [ ] the read-only box, the default extension (GetOpenFileNameA completes answers), multiple selection
 #include "commdlg/file_chooser.h"
 #include "gtk/gtk_desktop.h"
 #include "gtk/gtk_state.h"
@@ -147,10 +148,18 @@ void Close(void* data) {
     delete chooser;
 }
 
-const FileChooserBackend kGtkChooser = {"gtk", Open, nullptr, Refused, Close};
-
 }  // namespace
 
-void UseGtkFileChooser() { SetFileChooserBackend(&kGtkChooser); }
+void UseGtkFileChooser() {
+    static FileChooserBackend gtkChooser = [] {
+        FileChooserBackend filled{};
+        filled.name = "gtk";
+        filled.Open = Open;
+        filled.Refused = Refused;
+        filled.Close = Close;
+        return filled;
+    }();
+    InstallFileChooserBackend(gtkChooser);
+}
 
 }  // namespace w32

@@ -1,5 +1,8 @@
-// BMP decoding through gdk-pixbuf's "bmp" loader only, so no other format can come in under a BMP name.
-// Leaves out every other gdk-pixbuf loader, animations and progressive display.
+// The image decoder on gdk-pixbuf's "bmp" loader only, so no other format can come in under a BMP name.
+// [x] every BMP form LoadImageA hands over, colour kept and alpha dropped   [x] files cut short refused
+// [ ] every other gdk-pixbuf loader   [ ] animations, progressive display
+#include "pixbuf/pixbuf_bmp_decoder.h"
+
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <new>
@@ -37,8 +40,6 @@ bool CopyPixels(const GdkPixbuf* pixbuf, DecodedImage* image) {
     return true;
 }
 
-}  // namespace
-
 bool DecodeBmp(const unsigned char* data, size_t size, DecodedImage* image) {
     GError* error = nullptr;
     GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("bmp", &error);
@@ -56,6 +57,18 @@ bool DecodeBmp(const unsigned char* data, size_t size, DecodedImage* image) {
     ok = pixbuf && CopyPixels(pixbuf, image);
     g_object_unref(loader);
     return ok;
+}
+
+}  // namespace
+
+void UsePixbufImageDecoder() {
+    static ImageDecoderBackend pixbuf = [] {
+        ImageDecoderBackend filled{};
+        filled.name = "gdk-pixbuf";
+        filled.DecodeBmp = DecodeBmp;
+        return filled;
+    }();
+    InstallImageDecoderBackend(pixbuf);
 }
 
 }  // namespace w32

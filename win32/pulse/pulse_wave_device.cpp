@@ -62,7 +62,7 @@ PulseServer& Pulse() {
     return *server;
 }
 
-const WaveBackend& Backend();
+WaveBackend& Backend();
 
 pa_mainloop_api* Api() { return PulseLoopApi(Pulse().loop); }
 
@@ -392,9 +392,9 @@ void SetTimer(uint64_t at) {
     NudgePulseLoop(server.loop);
 }
 
-const WaveBackend& Backend() {
-    static const WaveBackend backend = [] {
-        WaveBackend filled = {};
+WaveBackend& Backend() {
+    static WaveBackend backend = [] {
+        WaveBackend filled{};
         filled.name = "pulseaudio";
         filled.Lock = Lock;
         filled.Unlock = Unlock;
@@ -415,7 +415,7 @@ const WaveBackend& Backend() {
 
 }  // namespace
 
-void UsePulseWaveDevice() { SetWaveDevice(&Backend()); }
+void UsePulseWaveDevice() { InstallWaveBackend(Backend()); }
 
 PulseCaptureCounters ReadPulseCaptureCounters() {
     Lock();

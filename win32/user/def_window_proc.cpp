@@ -74,7 +74,7 @@ extern "C" LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wPara
     }
     case WM_SETTEXT:
         object->text = lParam != 0 ? reinterpret_cast<const char*>(lParam) : "";
-        if (object->announced) DisplayWindowTextChanged(window, object->text.c_str());
+        if (object->announced) CurrentDisplay().WindowTextChanged(window, object->text.c_str());
         return TRUE;
     case WM_GETTEXT:
         return CopyAnsiToBuffer(object->text, reinterpret_cast<char*>(lParam), static_cast<int>(wParam));

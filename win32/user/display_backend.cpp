@@ -1,8 +1,11 @@
-// The installed display backend and USER's null-safe calls into it; the wake-up flag queues wait on.
+// The installed display backend, completed with the defaults of its optional members; the wake-up flag
+// queues wait on.
 // Leaves out switching backends while windows exist: each window stays with the backend that created it.
 #include "user/display_backend.h"
 
 #include <atomic>
+
+#include "base/backend_install.h"
 
 namespace w32 {
 namespace {
@@ -34,68 +37,65 @@ void MessageWait::WaitForWake() {
     pending_ = false;
 }
 
-void SetDisplayBackend(const DisplayBackend* backend) { installedBackend.store(backend); }
+namespace {
 
-const DisplayBackend& CurrentDisplayBackend() {
+void IgnoreWindow(HWND) {}
+void IgnoreFlag(HWND, bool) {}
+void IgnoreMove(HWND, const RECT&, const RECT&) {}
+void IgnoreText(HWND, const char*) {}
+void IgnoreMenu(HWND, HMENU) {}
+void PollNothing() {}
+void WaitForWake(MessageWait& wait) { wait.WaitForWake(); }
+void WakeWaiter(MessageWait& wait) { wait.Wake(); }
+bool NoScreenSize(SIZE*) { return false; }
+
+void FillDefaults(DisplayBackend& backend) {
+    if (!backend.WindowShown) backend.WindowShown = IgnoreFlag;
+    if (!backend.WindowMoved) backend.WindowMoved = IgnoreMove;
+    if (!backend.WindowTextChanged) backend.WindowTextChanged = IgnoreText;
+    if (!backend.WindowEnabled) backend.WindowEnabled = IgnoreFlag;
+    if (!backend.MenuChanged) backend.MenuChanged = IgnoreMenu;
+    if (!backend.PollEvents) backend.PollEvents = PollNothing;
+    if (!backend.WaitForEvents) backend.WaitForEvents = WaitForWake;
+    if (!backend.Wake) backend.Wake = WakeWaiter;
+    if (!backend.ScreenSize) backend.ScreenSize = NoScreenSize;
+}
+
+// What USER reaches before a display is installed: the defaults, with windows never created.
+DisplayBackend MakeNoDisplay() {
+    DisplayBackend none{};
+    none.name = "none";
+    none.WindowCreated = [](const DisplayWindowInfo&) {};
+    none.WindowDestroyed = IgnoreWindow;
+    none.SurfaceChanged = [](HWND, const PixelSurface&) {};
+    FillDefaults(none);
+    return none;
+}
+
+}  // namespace
+
+bool InstallDisplayBackend(DisplayBackend& backend) {
+    if (!HasRequiredMembers("display", backend.name,
+                            {{"WindowCreated", backend.WindowCreated != nullptr},
+                             {"WindowDestroyed", backend.WindowDestroyed != nullptr},
+                             {"SurfaceChanged", backend.SurfaceChanged != nullptr}}))
+        return false;
+    FillDefaults(backend);
+    installedBackend.store(&backend);
+    return true;
+}
+
+const DisplayBackend& CurrentDisplay() {
+    static const DisplayBackend none = MakeNoDisplay();
     const DisplayBackend* backend = installedBackend.load();
-    return backend != nullptr ? *backend : HeadlessDisplayBackend();
+    return backend != nullptr ? *backend : none;
 }
 
-void DisplayWindowCreated(const DisplayWindowInfo& info) {
-    if (auto call = CurrentDisplayBackend().windowCreated) call(info);
-}
-
-void DisplayWindowDestroyed(HWND window) {
-    if (auto call = CurrentDisplayBackend().windowDestroyed) call(window);
-}
-
-void DisplayWindowShown(HWND window, bool visible) {
-    if (auto call = CurrentDisplayBackend().windowShown) call(window, visible);
-}
-
-void DisplayWindowMoved(HWND window, const RECT& windowRect, const RECT& clientRect) {
-    if (auto call = CurrentDisplayBackend().windowMoved) call(window, windowRect, clientRect);
-}
-
-void DisplayWindowTextChanged(HWND window, const char* text) {
-    if (auto call = CurrentDisplayBackend().windowTextChanged) call(window, text);
-}
-
-void DisplayWindowEnabled(HWND window, bool enabled) {
-    if (auto call = CurrentDisplayBackend().windowEnabled) call(window, enabled);
-}
-
-void DisplayMenuChanged(HWND window, HMENU menu) {
-    if (auto call = CurrentDisplayBackend().menuChanged) call(window, menu);
-}
-
-void DisplaySurfaceChanged(HWND window, const PixelSurface& surface) {
-    if (auto call = CurrentDisplayBackend().surfaceChanged) call(window, surface);
-}
-
-void DisplayPollEvents() {
-    if (auto call = CurrentDisplayBackend().pollEvents) call();
-}
-
-void DisplayWaitForEvents(MessageWait& wait) {
-    if (auto call = CurrentDisplayBackend().waitForEvents)
-        call(wait);
-    else
-        wait.WaitForWake();
-}
-
-void DisplayWake(MessageWait& wait) {
-    if (auto call = CurrentDisplayBackend().wake)
-        call(wait);
-    else
-        wait.Wake();
-}
+bool DisplayInstalled() { return installedBackend.load() != nullptr; }
 
 SIZE DisplayScreenSize() {
     SIZE size = kDefaultScreenSize;
-    if (auto call = CurrentDisplayBackend().screenSize) {
-        if (!call(&size) || size.cx <= 0 || size.cy <= 0) size = kDefaultScreenSize;
-    }
+    if (!CurrentDisplay().ScreenSize(&size) || size.cx <= 0 || size.cy <= 0) size = kDefaultScreenSize;
     return size;
 }
 

@@ -41,55 +41,48 @@ struct DisplayWindowInfo {
     HICON smallIcon;
 };
 
-// Every member may be null: USER then does nothing for that notification, polls nothing, and waits on the
-// MessageWait itself. USER calls the notifications on the thread that owns the window, never while holding
-// a lock of its own; a backend must not call window procedures from them (it posts input through the
-// Deliver functions of user/input_delivery.h instead).
+// A display: a table of functions, filled member by member by name and completed by InstallDisplayBackend.
+// WindowCreated, WindowDestroyed and SurfaceChanged are required; every other member may be left null and
+// gets its default there: the notifications and PollEvents do nothing, WaitForEvents waits on the
+// MessageWait, Wake wakes it, ScreenSize says false. USER calls the notifications on the thread that owns
+// the window, never while holding a lock of its own; a backend must not call window procedures from them
+// (it posts input through the Deliver functions of user/input_delivery.h instead).
 struct DisplayBackend {
     const char* name;
 
-    void (*windowCreated)(const DisplayWindowInfo& info);
-    void (*windowDestroyed)(HWND window);
-    void (*windowShown)(HWND window, bool visible);
-    void (*windowMoved)(HWND window, const RECT& windowRect, const RECT& clientRect);
-    void (*windowTextChanged)(HWND window, const char* text);
-    void (*windowEnabled)(HWND window, bool enabled);
+    void (*WindowCreated)(const DisplayWindowInfo& info);
+    void (*WindowDestroyed)(HWND window);
+    void (*WindowShown)(HWND window, bool visible);
+    void (*WindowMoved)(HWND window, const RECT& windowRect, const RECT& clientRect);
+    void (*WindowTextChanged)(HWND window, const char* text);
+    void (*WindowEnabled)(HWND window, bool enabled);
     // The window's menu bar, to be built from the menu tree (resources/menu_object.h); null removes it.
-    void (*menuChanged)(HWND window, HMENU menu);
+    void (*MenuChanged)(HWND window, HMENU menu);
     // GDI wrote to the client surface (or USER resized it): show it now.
-    void (*surfaceChanged)(HWND window, const PixelSurface& surface);
+    void (*SurfaceChanged)(HWND window, const PixelSurface& surface);
 
     // PeekMessageA: handle pending display events without blocking.
-    void (*pollEvents)();
+    void (*PollEvents)();
     // GetMessageA with an empty queue: block until `wait` is woken (see MessageWait) or until the backend
     // has delivered input, which wakes it too.
-    void (*waitForEvents)(MessageWait& wait);
+    void (*WaitForEvents)(MessageWait& wait);
     // A message was posted to the queue that owns `wait`; callable from any thread.
-    void (*wake)(MessageWait& wait);
+    void (*Wake)(MessageWait& wait);
     // The screen's size in pixels, for default window sizes; false leaves our 1920 x 1080.
-    bool (*screenSize)(SIZE* size);
+    bool (*ScreenSize)(SIZE* size);
 };
 
-// Installs the backend USER talks to from now on; null reinstalls the headless one. Install it before the
-// first window is created: windows keep living in the backend that saw them created.
-void SetDisplayBackend(const DisplayBackend* backend);
-const DisplayBackend& CurrentDisplayBackend();
+// Completes `backend` as above and makes it the display USER talks to from now on; false, with one line on
+// stderr, when it lacks a required member. Install it before the first window is created: windows keep
+// living in the backend that saw them created.
+bool InstallDisplayBackend(DisplayBackend& backend);
 
-// The default backend: no screen (win32/headless/headless_display.cpp).
-const DisplayBackend& HeadlessDisplayBackend();
+// The installed display. Before one is installed, the defaults alone: queues still wait and wake, and
+// CreateWindowExA fails (DisplayInstalled), so no window reaches it.
+const DisplayBackend& CurrentDisplay();
+bool DisplayInstalled();
 
-// Null-safe calls of the current backend, for USER's own files.
-void DisplayWindowCreated(const DisplayWindowInfo& info);
-void DisplayWindowDestroyed(HWND window);
-void DisplayWindowShown(HWND window, bool visible);
-void DisplayWindowMoved(HWND window, const RECT& windowRect, const RECT& clientRect);
-void DisplayWindowTextChanged(HWND window, const char* text);
-void DisplayWindowEnabled(HWND window, bool enabled);
-void DisplayMenuChanged(HWND window, HMENU menu);
-void DisplaySurfaceChanged(HWND window, const PixelSurface& surface);
-void DisplayPollEvents();
-void DisplayWaitForEvents(MessageWait& wait);
-void DisplayWake(MessageWait& wait);
+// The screen's size as the display says, or our 1920 x 1080 when it cannot.
 SIZE DisplayScreenSize();
 
 }  // namespace w32

@@ -106,7 +106,7 @@ extern "C" BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT 
         case Taken::Nothing:
             break;
         }
-        DisplayWaitForEvents(queue.wait);
+        CurrentDisplay().WaitForEvents(queue.wait);
     }
 }
 
@@ -117,7 +117,7 @@ extern "C" BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT
     }
     if (!ValidFilter(window)) return FALSE;
     ThreadQueue& queue = *CurrentThreadQueue();
-    DisplayPollEvents();
+    CurrentDisplay().PollEvents();
     RunSentWork(queue);
     if (!ValidFilter(window)) return FALSE;
     bool remove = (removeMessage & PM_REMOVE) != 0;

@@ -117,7 +117,7 @@ bool PostToQueue(HWND window, UINT message, WPARAM wParam, LPARAM lParam, PostKi
             queue->posted.push_back(msg);
         }
     }
-    DisplayWake(queue->wait);
+    CurrentDisplay().Wake(queue->wait);
     return true;
 }
 
@@ -140,7 +140,7 @@ bool QueueSentWork(HWND window, std::function<void(HWND)> work) {
         std::lock_guard<std::mutex> guard(queue->lock);
         queue->sentWork.push_back([window, work = std::move(work)] { work(window); });
     }
-    DisplayWake(queue->wait);
+    CurrentDisplay().Wake(queue->wait);
     return true;
 }
 
@@ -178,5 +178,5 @@ extern "C" void WINAPI PostQuitMessage(int exitCode) {
         queue.quitPosted = true;
         queue.quitCode = exitCode;
     }
-    DisplayWake(queue.wait);
+    CurrentDisplay().Wake(queue.wait);
 }

@@ -86,7 +86,7 @@ WindowSurface::~WindowSurface() { Detach(); }
 
 void WindowSurface::Attach(HWND window) {
     PixelSurface* pixels = pixels_.get();  // the callback lives inside the surface it reports on
-    pixels_->changed = [window, pixels] { DisplaySurfaceChanged(window, *pixels); };
+    pixels_->changed = [window, pixels] { CurrentDisplay().SurfaceChanged(window, *pixels); };
 }
 
 void WindowSurface::Detach() { pixels_->changed = nullptr; }

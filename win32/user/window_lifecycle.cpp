@@ -4,7 +4,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 
+#include "base/backend_install.h"
+#include "user/display_backend.h"
 #include "user/message_queue.h"
 #include "user/window_object.h"
 
@@ -43,7 +46,7 @@ void RemoveWindow(HWND window) {
     WindowObject* object = PeekWindowObject(window);
     if (object == nullptr) return;
     ForgetActiveWindow(window);
-    if (object->announced) DisplayWindowDestroyed(window);
+    if (object->announced) CurrentDisplay().WindowDestroyed(window);
     object->surface.Detach();
     if (WindowObject* parent = PeekWindowObject(object->parent)) {
         auto& siblings = parent->children;
@@ -112,6 +115,14 @@ using namespace w32;
 extern "C" HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
                                        int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                                        LPVOID param) {
+    // Our choice: without a display nothing can be shown, as a process without a desktop on Windows, and
+    // creation fails with ERROR_ACCESS_DENIED.
+    if (!DisplayInstalled()) {
+        static std::atomic<bool> said{false};
+        SayNotInstalled(said, "display", "windows cannot be created");
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
     std::shared_ptr<WindowClass> windowClass = FindWindowClass(className);
     if (windowClass == nullptr) {
         SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
@@ -233,10 +244,10 @@ extern "C" HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR w
     info.icon = windowClass->icon;
     info.smallIcon = windowClass->smallIcon;
     object->announced = true;
-    DisplayWindowCreated(info);
+    CurrentDisplay().WindowCreated(info);
     object->surface.Attach(window);  // from now on every change GDI reports reaches the display
-    if (object->HasMenuBar()) DisplayMenuChanged(window, object->menu);
-    DisplaySurfaceChanged(window, *object->surface.Pixels());
+    if (object->HasMenuBar()) CurrentDisplay().MenuChanged(window, object->menu);
+    CurrentDisplay().SurfaceChanged(window, *object->surface.Pixels());
 
     if (SendMessageA(window, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
         DestroyWindow(window);

@@ -160,19 +160,19 @@ bool SetWindowPlacement(HWND window, int x, int y, int width, int height, UINT f
     if (!SameRect(object->windowRect, oldWindow)) {
         SyncTree(object);
         if (object->announced)
-            DisplayWindowMoved(window, ToScreen(object, object->windowRect), ToScreen(object, object->clientRect));
+            CurrentDisplay().WindowMoved(window, ToScreen(object, object->windowRect), ToScreen(object, object->clientRect));
     }
-    if (clientSized && object->announced) DisplaySurfaceChanged(window, *object->surface.Pixels());
+    if (clientSized && object->announced) CurrentDisplay().SurfaceChanged(window, *object->surface.Pixels());
 
     bool hidden = false;
     if ((pos.flags & SWP_SHOWWINDOW) && !(object->style & WS_VISIBLE)) {
         object->style |= WS_VISIBLE;
         InvalidateClient(object, nullptr, true);
-        if (object->announced) DisplayWindowShown(window, true);
+        if (object->announced) CurrentDisplay().WindowShown(window, true);
     } else if ((pos.flags & SWP_HIDEWINDOW) && (object->style & WS_VISIBLE)) {
         object->style &= ~WS_VISIBLE;
         hidden = true;
-        if (object->announced) DisplayWindowShown(window, false);
+        if (object->announced) CurrentDisplay().WindowShown(window, false);
     }
     // A shown window is activated before WM_WINDOWPOSCHANGED; a hidden one hands activation on after it.
     if (activate) ActivateShownWindow(window);
@@ -251,7 +251,7 @@ extern "C" BOOL WINAPI EnableWindow(HWND window, BOOL enable) {
     else
         object->style |= WS_DISABLED;
     SyncRegisteredWindow(object);
-    if (object->announced) DisplayWindowEnabled(window, enable != FALSE);
+    if (object->announced) CurrentDisplay().WindowEnabled(window, enable != FALSE);
     SendMessageA(window, WM_ENABLE, enable ? TRUE : FALSE, 0);
     return wasDisabled ? TRUE : FALSE;
 }

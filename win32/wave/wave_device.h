@@ -1,9 +1,9 @@
 // The contract between winmm's wave input (wave_in.cpp over the capture core, wave_capture.cpp) and a sound
-// backend (PulseAudio in pulse/, the scripted device in headless/). The core keeps every timing rule: one
-// server stream shared across opens, where a block starts, what is dropped, when to read, the idle release
-// and the reconnect backoff. A backend only connects, records, tells where on its stream each piece lies,
-// and reports its server's and its source's comings and goings. Leaves out choosing a source: the backend
-// records the server's default, or the source the user moved the program's stream to.
+// backend (PulseAudio in pulse/, the tests' scripted device in testing/). The core keeps every timing rule:
+// one server stream shared across opens, where a block starts, what is dropped, when to read, the idle
+// release and the reconnect backoff. A backend only connects, records, tells where on its stream each piece
+// lies, and reports its server's and its source's comings and goings. Leaves out choosing a source: the
+// backend records the server's default, or the source the user moved the program's stream to.
 #ifndef PELOMI_WIN32_WAVE_DEVICE_H
 #define PELOMI_WIN32_WAVE_DEVICE_H
 
@@ -12,7 +12,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
 namespace w32 {
 
@@ -28,9 +27,14 @@ struct WaveCaptureFormat {
     uint16_t bitsPerSample;  // 8: unsigned bytes, 16: signed little-endian words
 };
 
-// A sound backend: a table of functions, filled member by member by name. Every function but Lock is
-// called with the backend's lock held, and every report below is made with it held (the core's state is
-// guarded by that lock). Times are microseconds on the backend's monotonic clock (Now).
+// What a wave call did with a device, for a backend that watches devices (the scripted one counts them).
+enum class WaveDeviceEvent { Opened, OpenFailed, Started, Stopped, Closed };
+
+// A sound backend: a table of functions, filled member by member by name and completed by
+// InstallWaveBackend. DeferReading and DeviceChanged may be left null and get their defaults there (nothing
+// is deferred; nothing is watched); every other member is required. Every function but Lock and
+// DeviceChanged is called with the backend's lock held, and every report below is made with it held (the
+// core's state is guarded by that lock). Times are microseconds on the backend's monotonic clock (Now).
 struct WaveBackend {
     const char* name;
     void (*Lock)();    // recursive
@@ -60,6 +64,10 @@ struct WaveBackend {
     void (*DeferReading)(uint64_t until);
     // Calls WaveTimerDue at `at` or a little later (0: never); a later call replaces the time.
     void (*SetTimer)(uint64_t at);
+    // With no lock held, on the wave call's thread, for a device opened with this backend: inside a
+    // successful waveInOpen before MM_WIM_OPEN is posted (a failed one too), inside waveInStart once the block
+    // is placed, at waveInStop, waveInReset or waveInClose stopping it, and at waveInClose.
+    void (*DeviceChanged)(WaveDeviceEvent event);
 };
 
 // Backend to core, under the backend's lock. The server answered a Connect.
@@ -81,28 +89,10 @@ void WaveStreamStopped(WaveStream* stream, bool stillOpen);
 bool WaveSoundCaptured(WaveStream* stream, int64_t position, const int16_t* samples, size_t frames);
 void WaveTimerDue(const WaveBackend& backend);
 
-// The backend that waveInOpen uses from now on; null puts back the scripted device, the default. Devices
-// already open keep the backend they were opened with.
-void SetWaveDevice(const WaveBackend* backend);
-const WaveBackend* CurrentWaveDevice();
-
-// What the wave layer did with devices, for tests and diagnostics.
-struct WaveDeviceCounts {
-    int opens = 0;  // successful ones
-    int failedOpens = 0;
-    int starts = 0;
-    int stops = 0;
-    int closes = 0;
-    int openStreams = 0;     // devices open now
-    int startedStreams = 0;  // ...and started
-};
-WaveDeviceCounts ReadWaveDeviceCounts();
-// For tests: zeroes the counts, forgets that `backend`'s server was ever reached and gives back its
-// streams that no device holds; with `onOpen`/`onStart`, runs them (no lock held) inside every successful
-// waveInOpen before MM_WIM_OPEN is posted, and inside every waveInStart once the block is placed.
-void ResetWaveDevices(const WaveBackend* backend);
-void OnWaveOpen(std::function<void()> hook);
-void OnWaveStart(std::function<void()> hook);
+// Completes `backend` as above and makes it the one waveInOpen uses from now on; false, with one line on
+// stderr, when it lacks a required member. Devices already open keep the backend they were opened with.
+// Before any is installed, waveInOpen fails with MMSYSERR_NODRIVER.
+bool InstallWaveBackend(WaveBackend& backend);
 
 }  // namespace w32
 

@@ -11,8 +11,8 @@
 #include <mutex>
 #include <utility>
 
+#include "base/backend_install.h"
 #include "base/handle_table.h"
-#include "headless/scripted_wave_device.h"
 #include "wave/wave_capture.h"
 
 namespace w32 {
@@ -32,44 +32,13 @@ struct WaveInDevice : HandleObject {
     ~WaveInDevice() override {
         if (listener) CloseWaveListener(listener);
     }
+    const WaveBackend* backend = nullptr;  // the one it was opened with
     WaveListener* listener = nullptr;
     bool started = false;  // read and written only by the thread making the wave calls
     WaveInputPort port;
 };
 
 std::atomic<const WaveBackend*> installedDevice{nullptr};
-
-// What tests watch: the counts and the hooks, under their own lock, never held while a hook runs.
-struct WaveDeviceRecord {
-    std::mutex lock;
-    WaveDeviceCounts counts;
-    std::function<void()> onOpen, onStart;
-};
-
-WaveDeviceRecord& Record() {
-    static auto* record = new WaveDeviceRecord;  // never destroyed: devices may close during exit
-    return *record;
-}
-
-template <class Change>
-void Count(Change change) {
-    std::lock_guard<std::mutex> guard(Record().lock);
-    change(Record().counts);
-}
-
-void RunHook(std::function<void()> WaveDeviceRecord::*which) {
-    std::function<void()> hook;
-    {
-        std::lock_guard<std::mutex> guard(Record().lock);
-        hook = Record().*which;
-    }
-    if (hook) hook();
-}
-
-void SetHook(std::function<void()> WaveDeviceRecord::*which, std::function<void()> hook) {
-    std::lock_guard<std::mutex> guard(Record().lock);
-    std::swap(Record().*which, hook);  // the old one is destroyed outside the lock: it may own test objects
-}
 
 // Posted with the port's lock held, so that a DATA from the capture thread can never be overtaken by the
 // CLOSE that follows it: Windows keeps the order OPEN, DATA..., CLOSE.
@@ -112,29 +81,28 @@ bool ValidHeaderArgument(const WAVEHDR* header, UINT size) {
 
 }  // namespace
 
-void SetWaveDevice(const WaveBackend* backend) { installedDevice.store(backend); }
+namespace {
 
-const WaveBackend* CurrentWaveDevice() {
-    const WaveBackend* backend = installedDevice.load();
-    return backend ? backend : ScriptedWaveDevice::Backend();
+void IgnoreReading(uint64_t) {}
+void IgnoreDevice(WaveDeviceEvent) {}
+
+}  // namespace
+
+bool InstallWaveBackend(WaveBackend& backend) {
+    if (!HasRequiredMembers("sound", backend.name,
+                            {{"Lock", backend.Lock != nullptr}, {"Unlock", backend.Unlock != nullptr},
+                             {"Now", backend.Now != nullptr}, {"FragmentUsec", backend.FragmentUsec != nullptr},
+                             {"Wait", backend.Wait != nullptr}, {"Connect", backend.Connect != nullptr},
+                             {"Disconnect", backend.Disconnect != nullptr},
+                             {"OpenStream", backend.OpenStream != nullptr},
+                             {"CloseStream", backend.CloseStream != nullptr},
+                             {"StreamNow", backend.StreamNow != nullptr}, {"SetTimer", backend.SetTimer != nullptr}}))
+        return false;
+    if (!backend.DeferReading) backend.DeferReading = IgnoreReading;
+    if (!backend.DeviceChanged) backend.DeviceChanged = IgnoreDevice;
+    installedDevice.store(&backend);
+    return true;
 }
-
-WaveDeviceCounts ReadWaveDeviceCounts() {
-    std::lock_guard<std::mutex> guard(Record().lock);
-    return Record().counts;
-}
-
-void ResetWaveDevices(const WaveBackend* backend) {
-    ForgetWaveServer(backend);
-    Count([](WaveDeviceCounts& counts) {
-        counts.opens = counts.failedOpens = counts.starts = counts.stops = counts.closes = 0;
-    });
-    SetHook(&WaveDeviceRecord::onOpen, nullptr);
-    SetHook(&WaveDeviceRecord::onStart, nullptr);
-}
-
-void OnWaveOpen(std::function<void()> hook) { SetHook(&WaveDeviceRecord::onOpen, std::move(hook)); }
-void OnWaveStart(std::function<void()> hook) { SetHook(&WaveDeviceRecord::onStart, std::move(hook)); }
 
 size_t WaveInputCaptured(WaveInputPort* port, const uint8_t* bytes, size_t count) {
     std::lock_guard<std::mutex> guard(port->lock);
@@ -174,15 +142,23 @@ namespace {
 void StopDevice(WaveInDevice& opened) {
     w32::StopWaveListener(opened.listener);
     opened.started = false;
-    w32::Count([](w32::WaveDeviceCounts& counts) {
-        ++counts.stops;
-        --counts.startedStreams;
-    });
+    opened.backend->DeviceChanged(w32::WaveDeviceEvent::Stopped);
+}
+
+// Our choice: without a sound backend there is no driver, and the program is told so once on stderr.
+const w32::WaveBackend* InstalledDevice() {
+    const w32::WaveBackend* backend = w32::installedDevice.load();
+    static std::atomic<bool> said{false};
+    if (backend == nullptr) w32::SayNotInstalled(said, "sound backend", "waveInOpen gives MMSYSERR_NODRIVER");
+    return backend;
 }
 
 }  // namespace
 
-extern "C" UINT WINAPI waveInGetNumDevs(void) { return w32::CountWaveSources(w32::CurrentWaveDevice()); }
+extern "C" UINT WINAPI waveInGetNumDevs(void) {
+    const w32::WaveBackend* backend = InstalledDevice();
+    return backend != nullptr ? w32::CountWaveSources(backend) : 0;
+}
 
 // Our choice: on failure *device is left as it was. Device 0 and WAVE_MAPPER both name the default source.
 extern "C" MMRESULT WINAPI waveInOpen(LPHWAVEIN device, UINT deviceId, LPCWAVEFORMATEX format,
@@ -204,12 +180,15 @@ extern "C" MMRESULT WINAPI waveInOpen(LPHWAVEIN device, UINT deviceId, LPCWAVEFO
     w32::WaveCaptureFormat capture;
     if (!w32::ReadFormat(*format, &capture)) return WAVERR_BADFORMAT;
 
+    const w32::WaveBackend* backend = InstalledDevice();
+    if (backend == nullptr) return MMSYSERR_NODRIVER;
     auto object = std::make_unique<WaveInDevice>();
+    object->backend = backend;
     object->port.notify = query ? nullptr : window;
-    MMRESULT result = w32::OpenWaveListener(w32::CurrentWaveDevice(), capture, &object->port, &object->listener);
+    MMRESULT result = w32::OpenWaveListener(backend, capture, &object->port, &object->listener);
     if (result != MMSYSERR_NOERROR) {
         object->listener = nullptr;
-        if (!query) w32::Count([](w32::WaveDeviceCounts& counts) { ++counts.failedOpens; });
+        if (!query) backend->DeviceChanged(w32::WaveDeviceEvent::OpenFailed);
         return result;
     }
     if (query) return MMSYSERR_NOERROR;  // the object closes the trial listener as it goes
@@ -217,11 +196,7 @@ extern "C" MMRESULT WINAPI waveInOpen(LPHWAVEIN device, UINT deviceId, LPCWAVEFO
     WaveInDevice* opened = object.get();
     auto handle = w32::InsertAs<HWAVEIN>(std::move(object));
     if (handle == nullptr) return MMSYSERR_NOMEM;  // the table destroyed the object, closing its listener
-    w32::Count([](w32::WaveDeviceCounts& counts) {
-        ++counts.opens;
-        ++counts.openStreams;
-    });
-    w32::RunHook(&w32::WaveDeviceRecord::onOpen);
+    backend->DeviceChanged(w32::WaveDeviceEvent::Opened);
     {
         std::lock_guard<std::mutex> guard(opened->port.lock);
         opened->port.handle = handle;
@@ -241,12 +216,10 @@ extern "C" MMRESULT WINAPI waveInClose(HWAVEIN device) {
     if (opened->started) StopDevice(*opened);
     w32::CloseWaveListener(opened->listener);
     opened->listener = nullptr;
-    w32::Count([](w32::WaveDeviceCounts& counts) {
-        ++counts.closes;
-        --counts.openStreams;
-    });
+    const w32::WaveBackend* backend = opened->backend;
     HWND notify = opened->port.notify;
     w32::RemoveHandle(device, WaveInDevice::Kind);
+    backend->DeviceChanged(w32::WaveDeviceEvent::Closed);
     // Every DATA was posted before the queue was seen empty, so CLOSE comes last.
     if (notify != nullptr) PostMessageA(notify, MM_WIM_CLOSE, reinterpret_cast<WPARAM>(device), 0);
     return MMSYSERR_NOERROR;
@@ -296,12 +269,8 @@ extern "C" MMRESULT WINAPI waveInStart(HWAVEIN device) {
     if (opened == nullptr) return MMSYSERR_INVALHANDLE;
     if (opened->started) return MMSYSERR_NOERROR;
     opened->started = true;
-    w32::Count([](w32::WaveDeviceCounts& counts) {
-        ++counts.starts;
-        ++counts.startedStreams;
-    });
     w32::StartWaveListener(opened->listener);
-    w32::RunHook(&w32::WaveDeviceRecord::onStart);
+    opened->backend->DeviceChanged(w32::WaveDeviceEvent::Started);
     return MMSYSERR_NOERROR;
 }
 

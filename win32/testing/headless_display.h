@@ -1,7 +1,7 @@
-// The headless display, USER's default backend: what it was told about each window and a copy of each shown
-// surface, for tests. Leaves out a screen and input of its own (tests use user/input_delivery.h).
-#ifndef PELOMI_WIN32_HEADLESS_DISPLAY_H
-#define PELOMI_WIN32_HEADLESS_DISPLAY_H
+// The tests' headless display: what it was told about each window and a copy of each shown surface.
+// Leaves out a screen and input of its own (tests use user/input_delivery.h).
+#ifndef PELOMI_WIN32_TESTING_HEADLESS_DISPLAY_H
+#define PELOMI_WIN32_TESTING_HEADLESS_DISPLAY_H
 
 #include <windows.h>
 
@@ -9,7 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "user/display_backend.h"
+
 namespace w32 {
+
+// Windows created from now on are shown on the headless display.
+void UseHeadlessDisplay();
+// Its table, for a test that wraps one of its members before installing a copy.
+DisplayBackend& HeadlessDisplayBackend();
 
 // One window as the headless screen shows it.
 struct HeadlessWindowView {

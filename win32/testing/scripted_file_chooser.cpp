@@ -1,6 +1,7 @@
-// The scripted file chooser: answers GetOpenFileNameA from a queue of scripted answers, counting the
-// messages the modal loop dispatches, and records what it was asked. Leaves out a screen and real users.
-#include "headless/scripted_file_chooser.h"
+// The tests' scripted file chooser: answers GetOpenFileNameA from a queue of scripted answers.
+// [x] answers after a count of dispatched messages, refusals answered from the script   [x] requests recorded
+// [ ] a screen, real users: with no answer queued it cancels
+#include "testing/scripted_file_chooser.h"
 
 #include <deque>
 #include <memory>
@@ -108,10 +109,10 @@ void Close(void* opened) {
 FileChooserBackend MakeScriptedBackend() {
     FileChooserBackend backend{};
     backend.name = "scripted";
-    backend.open = Open;
-    backend.messageDispatched = MessageDispatched;
-    backend.refused = Refused;
-    backend.close = Close;
+    backend.Open = Open;
+    backend.MessageDispatched = MessageDispatched;
+    backend.Refused = Refused;
+    backend.Close = Close;
     return backend;
 }
 
@@ -145,9 +146,9 @@ ScriptedFileAnswer ScriptedFileAnswer::NoChooser() {
     return answer;
 }
 
-const FileChooserBackend& ScriptedFileChooserBackend() {
-    static const FileChooserBackend backend = MakeScriptedBackend();
-    return backend;
+void UseScriptedFileChooser() {
+    static FileChooserBackend backend = MakeScriptedBackend();
+    InstallFileChooserBackend(backend);
 }
 
 void ScriptFileChooser(const std::vector<ScriptedFileAnswer>& answers) {

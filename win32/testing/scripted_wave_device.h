@@ -1,9 +1,9 @@
-// The scripted sound backend, the default one: a pretend server under the capture core with no thread and a
-// clock of its own. Sound is fed from data by tests, or captured from a function of the stream position
+// The tests' scripted sound backend: a pretend server under the capture core with no thread and a clock of
+// its own. Sound is fed from data by tests, or captured from a function of the stream position
 // while scripted time passes; the server can refuse, go away and come back on demand. Leaves out real time:
 // nothing happens unless fed or advanced.
-#ifndef PELOMI_WIN32_SCRIPTED_WAVE_DEVICE_H
-#define PELOMI_WIN32_SCRIPTED_WAVE_DEVICE_H
+#ifndef PELOMI_WIN32_TESTING_SCRIPTED_WAVE_DEVICE_H
+#define PELOMI_WIN32_TESTING_SCRIPTED_WAVE_DEVICE_H
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -17,16 +17,24 @@
 
 namespace w32 {
 
-using ScriptedWaveCounts = WaveDeviceCounts;
+// What the wave layer did with devices since the last reset, as the backend is told (DeviceChanged).
+struct ScriptedWaveCounts {
+    int opens = 0;  // successful ones
+    int failedOpens = 0;
+    int starts = 0;
+    int stops = 0;
+    int closes = 0;
+    int openStreams = 0;     // devices open now
+    int startedStreams = 0;  // ...and started
+};
 
 // Every function may be called from any thread; feeding from a second thread plays the part of a real
 // server's.
 class ScriptedWaveDevice {
 public:
-    static const WaveBackend* Backend();
-
-    // Back to the start state: a server that answers, never reached yet; opens succeed, nothing is
-    // delivered, counts are zero, no hook, sound only when fed. Devices still open stay open.
+    // Installs it for waveInOpen, back in the start state: a server that answers, never reached yet (the
+    // core gives back the streams no device holds and forgets it); opens succeed, nothing is delivered,
+    // counts are zero, no hook, sound only when fed. Devices still open stay open.
     static void Reset();
 
     // The next `count` opens that need the server fail with `result` (MMSYSERR_NODRIVER: no server answers a

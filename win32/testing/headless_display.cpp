@@ -1,6 +1,7 @@
-// The headless display backend: records each window's state and its last shown surface; queues wait on
-// their condition variable. Leaves out a screen, window-manager placement and input of its own.
-#include "headless/headless_display.h"
+// The headless display of the tests: records each window's state and its last shown surface.
+// [x] every window notification, kept for tests to read   [x] waiting and waking through the defaults
+// [ ] a screen, window-manager placement, input of its own (tests use user/input_delivery.h)
+#include "testing/headless_display.h"
 
 #include <map>
 #include <mutex>
@@ -84,32 +85,28 @@ void SurfaceChanged(HWND window, const PixelSurface& surface) {
     });
 }
 
-void WaitForEvents(MessageWait& wait) { wait.WaitForWake(); }
-
-void Wake(MessageWait& wait) { wait.Wake(); }
-
 DisplayBackend MakeHeadlessBackend() {
     DisplayBackend backend{};
     backend.name = "headless";
-    backend.windowCreated = WindowCreated;
-    backend.windowDestroyed = WindowDestroyed;
-    backend.windowShown = WindowShown;
-    backend.windowMoved = WindowMoved;
-    backend.windowTextChanged = WindowTextChanged;
-    backend.windowEnabled = WindowEnabled;
-    backend.menuChanged = MenuChanged;
-    backend.surfaceChanged = SurfaceChanged;
-    backend.waitForEvents = WaitForEvents;
-    backend.wake = Wake;
+    backend.WindowCreated = WindowCreated;
+    backend.WindowDestroyed = WindowDestroyed;
+    backend.WindowShown = WindowShown;
+    backend.WindowMoved = WindowMoved;
+    backend.WindowTextChanged = WindowTextChanged;
+    backend.WindowEnabled = WindowEnabled;
+    backend.MenuChanged = MenuChanged;
+    backend.SurfaceChanged = SurfaceChanged;
     return backend;
 }
 
 }  // namespace
 
-const DisplayBackend& HeadlessDisplayBackend() {
-    static const DisplayBackend backend = MakeHeadlessBackend();
+DisplayBackend& HeadlessDisplayBackend() {
+    static DisplayBackend backend = MakeHeadlessBackend();
     return backend;
 }
+
+void UseHeadlessDisplay() { InstallDisplayBackend(HeadlessDisplayBackend()); }
 
 bool GetHeadlessWindowView(HWND window, HeadlessWindowView* view) {
     HeadlessDisplay& display = Display();

@@ -1,13 +1,15 @@
-// The scripted sound backend: a pretend server that answers every call at once, under the capture core.
+// The tests' scripted sound backend: a pretend server that answers every call at once, under the capture core.
 // [x] connect, refuse, go away and come back on demand   [x] sound fed as it comes, or timed by a clock
 // [x] deferred reading and the core's timer on scripted time   [x] sources moved, stopped and back
 // [ ] a real server (see pulse/)
-#include "headless/scripted_wave_device.h"
+#include "testing/scripted_wave_device.h"
 
 #include <algorithm>
 #include <deque>
 #include <mutex>
 #include <utility>
+
+#include "wave/wave_capture.h"
 
 namespace w32 {
 namespace {
@@ -43,6 +45,58 @@ ScriptedServer& Server() {
 
 using Hold = std::lock_guard<std::recursive_mutex>;
 
+WaveBackend& Backend();
+
+// What the wave layer told about devices, and the hooks run then, under a lock of their own: the wave layer
+// tells with no lock held, and a hook may call it again.
+struct DeviceRecord {
+    std::mutex lock;
+    ScriptedWaveCounts counts;
+    std::function<void()> onOpen, onStart;
+};
+
+DeviceRecord& Devices() {
+    static auto* record = new DeviceRecord;  // never destroyed: devices may close during exit
+    return *record;
+}
+
+void SetHook(std::function<void()> DeviceRecord::*which, std::function<void()> hook) {
+    std::lock_guard<std::mutex> guard(Devices().lock);
+    std::swap(Devices().*which, hook);  // the old one is destroyed outside the lock: it may own test objects
+}
+
+void DeviceChanged(WaveDeviceEvent event) {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> guard(Devices().lock);
+        ScriptedWaveCounts& counts = Devices().counts;
+        switch (event) {
+        case WaveDeviceEvent::Opened:
+            ++counts.opens;
+            ++counts.openStreams;
+            hook = Devices().onOpen;
+            break;
+        case WaveDeviceEvent::OpenFailed:
+            ++counts.failedOpens;
+            break;
+        case WaveDeviceEvent::Started:
+            ++counts.starts;
+            ++counts.startedStreams;
+            hook = Devices().onStart;
+            break;
+        case WaveDeviceEvent::Stopped:
+            ++counts.stops;
+            --counts.startedStreams;
+            break;
+        case WaveDeviceEvent::Closed:
+            ++counts.closes;
+            --counts.openStreams;
+            break;
+        }
+    }
+    if (hook) hook();
+}
+
 ScriptedRecord* Find(WaveStream* stream) {
     for (ScriptedRecord& record : Server().records)
         if (record.owner == stream) return &record;
@@ -60,9 +114,9 @@ void Connect() {
     server.connected = server.up && server.failConnects == 0;
     if (server.failConnects > 0) --server.failConnects;
     if (server.connected)
-        WaveServerAnswered(*ScriptedWaveDevice::Backend());
+        WaveServerAnswered(Backend());
     else
-        WaveServerGone(*ScriptedWaveDevice::Backend());
+        WaveServerGone(Backend());
 }
 
 void Disconnect() { Server().connected = false; }
@@ -149,7 +203,7 @@ void RunUntil(uint64_t until) {
         server.now = std::max(server.now, next);
         if (server.timerAt != 0 && server.timerAt <= server.now) {
             server.timerAt = 0;
-            WaveTimerDue(*ScriptedWaveDevice::Backend());
+            WaveTimerDue(Backend());
         }
         if (piece != 0 && piece <= server.now) ReadPieces();
     }
@@ -159,7 +213,7 @@ void RunUntil(uint64_t until) {
 void Wait(uint64_t until) { RunUntil(until); }
 
 WaveBackend MakeScriptedBackend() {
-    WaveBackend backend = {};
+    WaveBackend backend{};
     backend.name = "scripted";
     backend.Lock = Lock;
     backend.Unlock = Unlock;
@@ -173,6 +227,12 @@ WaveBackend MakeScriptedBackend() {
     backend.StreamNow = StreamNow;
     backend.DeferReading = DeferReading;
     backend.SetTimer = SetTimer;
+    backend.DeviceChanged = DeviceChanged;
+    return backend;
+}
+
+WaveBackend& Backend() {
+    static WaveBackend backend = MakeScriptedBackend();
     return backend;
 }
 
@@ -189,13 +249,18 @@ void DeliverImmediate() {
 
 }  // namespace
 
-const WaveBackend* ScriptedWaveDevice::Backend() {
-    static const WaveBackend backend = MakeScriptedBackend();
-    return &backend;
-}
-
 void ScriptedWaveDevice::Reset() {
-    ResetWaveDevices(Backend());
+    InstallWaveBackend(Backend());
+    ForgetWaveServer(&Backend());
+    {
+        std::lock_guard<std::mutex> guard(Devices().lock);
+        const ScriptedWaveCounts open = Devices().counts;
+        Devices().counts = ScriptedWaveCounts{};
+        Devices().counts.openStreams = open.openStreams;
+        Devices().counts.startedStreams = open.startedStreams;
+    }
+    SetHook(&DeviceRecord::onOpen, nullptr);
+    SetHook(&DeviceRecord::onStart, nullptr);
     ScriptedServer& server = Server();
     Hold hold(server.lock);
     server.immediate.clear();
@@ -217,7 +282,7 @@ void ScriptedWaveDevice::FailOpens(MMRESULT result, int count) {
 void ScriptedWaveDevice::QueueImmediate(std::vector<uint8_t> bytes) {
     Hold hold(Server().lock);
     Server().immediate.push_back(std::move(bytes));
-    OnWaveStart(DeliverImmediate);
+    SetHook(&DeviceRecord::onStart, DeliverImmediate);
 }
 
 bool ScriptedWaveDevice::Feed(const void* bytes, size_t count) {
@@ -238,14 +303,17 @@ bool ScriptedWaveDevice::Feed(const void* bytes, size_t count) {
 void ScriptedWaveDevice::LoseSource() {
     Hold hold(Server().lock);
     Server().connected = false;
-    WaveServerGone(*Backend());
+    WaveServerGone(Backend());
     // Scripted time runs on to the reconnect, without sound.
     for (int waited = 0; Server().up && !Server().connected && waited < 1000; ++waited) RunUntil(Server().now + 1000);
 }
 
-void ScriptedWaveDevice::OnOpen(std::function<void()> hook) { OnWaveOpen(std::move(hook)); }
+void ScriptedWaveDevice::OnOpen(std::function<void()> hook) { SetHook(&DeviceRecord::onOpen, std::move(hook)); }
 
-ScriptedWaveCounts ScriptedWaveDevice::Counts() { return ReadWaveDeviceCounts(); }
+ScriptedWaveCounts ScriptedWaveDevice::Counts() {
+    std::lock_guard<std::mutex> guard(Devices().lock);
+    return Devices().counts;
+}
 
 void ScriptedWaveDevice::CaptureWithClock(uint64_t fragmentUsec, int64_t latencyUsec, uint16_t channels,
                                           std::function<int16_t(int64_t, int)> sound) {
@@ -311,7 +379,7 @@ void ScriptedWaveDevice::ServerDown() {
     Hold hold(Server().lock);
     Server().up = false;
     Server().connected = false;
-    WaveServerGone(*Backend());
+    WaveServerGone(Backend());
 }
 
 void ScriptedWaveDevice::ServerUp() {

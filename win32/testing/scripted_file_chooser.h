@@ -1,7 +1,7 @@
-// The scripted file chooser, GetOpenFileNameA's default backend: tests queue the answers the "user" gives
-// and read back every request and refusal. Leaves out showing anything; with no answer queued it cancels.
-#ifndef PELOMI_WIN32_SCRIPTED_FILE_CHOOSER_H
-#define PELOMI_WIN32_SCRIPTED_FILE_CHOOSER_H
+// The tests' scripted file chooser: tests queue the answers the "user" gives and read back every request
+// and refusal. Leaves out showing anything; with no answer queued it cancels.
+#ifndef PELOMI_WIN32_TESTING_SCRIPTED_FILE_CHOOSER_H
+#define PELOMI_WIN32_TESTING_SCRIPTED_FILE_CHOOSER_H
 
 #include <string>
 #include <vector>
@@ -10,18 +10,21 @@
 
 namespace w32 {
 
+// GetOpenFileNameA answers from the script from now on.
+void UseScriptedFileChooser();
+
 // One thing the scripted user does with a chooser.
 struct ScriptedFileAnswer {
     enum class Action {
         Choose,     // picks `path`
         Cancel,     // closes the chooser
         BreakDown,  // the chooser fails after opening (FileChooserOutcome::Failed)
-        NoChooser,  // no chooser can be opened at all (`open` returns null)
+        NoChooser,  // no chooser can be opened at all (`Open` returns null)
     };
     Action action = Action::Cancel;
     std::string path;
     size_t filterIndex = 0;
-    // How many messages the modal loop dispatches before the answer comes; 0 answers from `open`.
+    // How many messages the modal loop dispatches before the answer comes; 0 answers from `Open`.
     int afterMessages = 0;
 
     static ScriptedFileAnswer Choose(const std::string& path, int afterMessages = 0, size_t filterIndex = 0);

@@ -1,0 +1,32 @@
+# cmake -DNM=nm -DPROGRAM=pelomi -DDOUBLES=libwin32_testing.a -P no_test_doubles.cmake
+# Fails when the program holds a symbol the tests' doubles define: their own functions and data (nm's
+# strong definitions T, D, B, R), not the inline and template code both may instantiate (weak ones).
+cmake_minimum_required(VERSION 3.20)
+function(strong_symbols file out)
+  execute_process(COMMAND ${NM} --defined-only --extern-only ${file} OUTPUT_VARIABLE listing
+                  RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "${NM} cannot read ${file}")
+  endif()
+  string(REGEX MATCHALL "[0-9a-f]+ [TDBR] [^\n]+" lines "${listing}")
+  list(TRANSFORM lines REPLACE "^[0-9a-f]+ [TDBR] " "")
+  set(${out} ${lines} PARENT_SCOPE)
+endfunction()
+
+strong_symbols(${DOUBLES} doubles)
+strong_symbols(${PROGRAM} program)
+if(NOT doubles OR NOT "WinMain" IN_LIST program)
+  message(FATAL_ERROR "no symbols read: ${DOUBLES} ${PROGRAM}")
+endif()
+list(LENGTH doubles count)
+set(found)
+foreach(symbol IN LISTS doubles)
+  if(symbol IN_LIST program)
+    list(APPEND found ${symbol})
+  endif()
+endforeach()
+if(found)
+  list(JOIN found "\n  " found)
+  message(FATAL_ERROR "${PROGRAM} holds symbols of the tests' doubles:\n  ${found}")
+endif()
+message(STATUS "none of the ${count} symbols of the tests' doubles is in the program")
