@@ -54,7 +54,6 @@ TEST_F(DcBitmap, EveryCallRefusesDeadForeignAndMadeUpHandles) {
         {"PatBlt", [](HDC dc) { return !PatBlt(dc, 0, 0, 2, 2, BLACKNESS); }},
         {"GetPixel", [](HDC dc) { return GetPixel(dc, 0, 0) == CLR_INVALID; }},
         {"SetPixel", [](HDC dc) { return SetPixel(dc, 0, 0, 0) == static_cast<COLORREF>(-1); }},
-        {"GetDeviceCaps", [](HDC dc) { return GetDeviceCaps(dc, BITSPIXEL) == 0; }},
         {"SetTextColor", [](HDC dc) { return SetTextColor(dc, 0) == CLR_INVALID; }},
         {"SetBkColor", [](HDC dc) { return SetBkColor(dc, 0) == CLR_INVALID; }},
         {"GetDIBits", [&](HDC dc) { return GetDIBits(dc, good.bitmap(), 0, 2, bits, &info, DIB_RGB_COLORS) == 0; }},
@@ -191,21 +190,12 @@ TEST_F(DcBitmap, CompatibleBitmapsTakeTheFormatOfTheDCAndStartBlack) {
     for (HBITMAP bitmap : {colour, mono, followsSelection}) EXPECT_TRUE(DeleteObject(bitmap));
 }
 
-TEST_F(DcBitmap, TypesAndCapabilities) {
+TEST_F(DcBitmap, TypesAndStockBrush) {
     ScreenDC screen(320, 200);
     Canvas canvas(5, 3);
     EXPECT_EQ(GetObjectType(screen.dc()), static_cast<DWORD>(OBJ_DC));
     EXPECT_EQ(GetObjectType(canvas.dc()), static_cast<DWORD>(OBJ_MEMDC));
     EXPECT_EQ(GetObjectType(canvas.bitmap()), static_cast<DWORD>(OBJ_BITMAP));
-    for (HDC dc : {screen.dc(), canvas.dc()}) {
-        EXPECT_EQ(GetDeviceCaps(dc, BITSPIXEL), 32);
-        EXPECT_EQ(GetDeviceCaps(dc, PLANES), 1);
-        EXPECT_EQ(GetDeviceCaps(dc, 9999), 0);
-    }
-    // A memory DC has the resolution of the screen it is compatible with, not its bitmap's size.
-    EXPECT_GT(GetDeviceCaps(screen.dc(), HORZRES), 5);
-    EXPECT_EQ(GetDeviceCaps(canvas.dc(), HORZRES), GetDeviceCaps(screen.dc(), HORZRES));
-    EXPECT_EQ(GetDeviceCaps(canvas.dc(), VERTRES), GetDeviceCaps(screen.dc(), VERTRES));
     // Every DC starts with the stock white brush, which DeleteObject leaves alone.
     HGDIOBJ white = GetStockObject(WHITE_BRUSH);
     ASSERT_NE(white, nullptr);

@@ -1,4 +1,4 @@
-// The program's one module handle, carrying the compiled resources it was given.
+// The program's one module handle, carrying the compiled resources it was given, and GetModuleHandleA.
 // Leaves out everything about the resources' contents; the resource reader parses them.
 #include "module.h"
 
@@ -24,3 +24,12 @@ void SetProgramResources(const uint8_t* resBytes, size_t size) {
 }
 
 }  // namespace w32
+
+// Only the program's own module exists here.
+extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
+    if (moduleName != nullptr) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    return w32::ProgramModule();
+}

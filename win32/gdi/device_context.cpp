@@ -1,11 +1,10 @@
-// Device contexts: memory DCs, window DCs for USER, selecting bitmaps, colours, capabilities and fills.
+// Device contexts: memory DCs, window DCs for USER, selecting bitmaps, colours and fills.
 // Leaves out mapping modes, clip regions, saved DC states and every selectable object but bitmaps.
 #include <algorithm>
 
 #include "gdi/gdi_internal.h"
 #include "gdi/gdi_objects.h"
 #include "gdi/raster.h"
-#include "user/display_backend.h"
 
 namespace w32 {
 
@@ -135,33 +134,10 @@ extern "C" DWORD WINAPI GetObjectType(HGDIOBJ object) {
     return 0;
 }
 
-extern "C" int WINAPI GetDeviceCaps(HDC dc, int index) {
-    DeviceContextObject* context = FindDC(dc);
-    if (!context) return 0;
-    switch (index) {
-    case BITSPIXEL: return kDisplayBitsPerPixel;
-    case PLANES: return 1;
-    // The screen's resolution for every DC, memory DCs included, as Windows documents for display DCs.
-    case HORZRES: return DisplayScreenSize().cx;
-    case VERTRES: return DisplayScreenSize().cy;
-    default: return 0;
-    }
-}
-
 extern "C" COLORREF WINAPI SetTextColor(HDC dc, COLORREF colour) {
     return ExchangeColour(dc, &DeviceContextObject::textColour, colour);
 }
 
-extern "C" COLORREF WINAPI GetTextColor(HDC dc) {
-    DeviceContextObject* context = FindDC(dc);
-    return context ? context->textColour : CLR_INVALID;
-}
-
 extern "C" COLORREF WINAPI SetBkColor(HDC dc, COLORREF colour) {
     return ExchangeColour(dc, &DeviceContextObject::backgroundColour, colour);
-}
-
-extern "C" COLORREF WINAPI GetBkColor(HDC dc) {
-    DeviceContextObject* context = FindDC(dc);
-    return context ? context->backgroundColour : CLR_INVALID;
 }

@@ -88,19 +88,11 @@ int WINAPI StretchDIBits(HDC dc, int destX, int destY, int destWidth, int destHe
                          DWORD rop);
 COLORREF WINAPI GetPixel(HDC dc, int x, int y);
 COLORREF WINAPI SetPixel(HDC dc, int x, int y, COLORREF colour);
-int WINAPI GetDeviceCaps(HDC dc, int index);
 COLORREF WINAPI SetTextColor(HDC dc, COLORREF colour);
-COLORREF WINAPI GetTextColor(HDC dc);
 COLORREF WINAPI SetBkColor(HDC dc, COLORREF colour);
-COLORREF WINAPI GetBkColor(HDC dc);
 
 #define WHITE_BRUSH 0
 #define BLACK_BRUSH 4
-
-#define BITSPIXEL 12
-#define PLANES 14
-#define HORZRES 8
-#define VERTRES 10
 
 #ifdef __cplusplus
 }
