@@ -1,5 +1,6 @@
-// Dialog controls as GTK widgets: push buttons as GtkButton (a click reaches the Button class as a press and release),
-// text statics as GtkLabel. Leaves out other button and static styles: those, icon statics too, show their own surface.
+// Dialog controls as GTK widgets, for the GTK display.
+// [x] push buttons as GtkButton (a click reaches the Button class as a press and release)   [x] text statics
+// [ ] other button and static styles, icon statics included: those show their own surface
 #include <strings.h>
 
 #include "gtk/gtk_state.h"

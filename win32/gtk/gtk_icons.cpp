@@ -1,5 +1,6 @@
-// Icons on the screen: HICON images as GdkPixbufs, a window class's icon and small icon as the window's icon list.
-// Leaves out WM_SETICON (the program never sends it) and cursors (GTK's default arrow is IDC_ARROW).
+// Icons on the screen, for the GTK display: HICON images as GdkPixbufs.
+// [x] a window class's icon and small icon as the window's icon list
+// [ ] WM_SETICON (the program never sends it)   [ ] cursors (GTK's default arrow is IDC_ARROW)
 #include "gtk/gtk_state.h"
 #include "resources/icon_object.h"
 #include "user/window_object.h"

@@ -1,5 +1,6 @@
-// GTK input as USER input: keys with virtual-key codes and the layout's character, mouse buttons, moves, the close box.
-// Leaves out the wheel, input methods and focus among a dialog's controls (keys go to the top-level window).
+// GTK input as USER input, for the GTK display.
+// [x] keys with virtual-key codes and the layout's character   [x] mouse buttons, moves   [x] the close box
+// [ ] the wheel, input methods   [ ] focus among a dialog's controls (keys go to the top-level window)
 #include "gtk/gtk_state.h"
 #include "user/input_delivery.h"
 

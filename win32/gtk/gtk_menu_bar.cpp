@@ -1,5 +1,6 @@
-// A window's menu as a GtkMenuBar: popups as submenus, '&' mnemonics as GTK's, items posting WM_COMMAND with their id.
-// Leaves out the shortcut column after '\t', check marks, WM_INITMENU and WM_INITMENUPOPUP.
+// A window's menu as a GtkMenuBar, for the GTK display.
+// [x] popups as submenus, '&' mnemonics as GTK's, items posting WM_COMMAND with their id
+// [ ] the shortcut column after '\t', check marks   [ ] WM_INITMENU and WM_INITMENUPOPUP
 #include "gtk/gtk_state.h"
 #include "resources/menu_object.h"
 #include "user/input_delivery.h"
