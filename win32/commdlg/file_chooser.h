@@ -53,9 +53,10 @@ void AnswerFileChooser(FileChooserSession* session, const FileChooserAnswer& ans
 
 // A backend: a table of functions, filled member by member by name and completed by
 // InstallFileChooserBackend. Open and Close are required; MessageDispatched and Refused may be left null and
-// get their defaults there, which do nothing. GetOpenFileNameA calls every member on the thread that called it, never while holding a lock;
-// while a chooser is open it keeps dispatching the thread's messages (PeekMessageA, TranslateMessage,
-// DispatchMessageA, then waiting through the display backend) until AnswerFileChooser was called.
+// get their defaults there, which do nothing. GetOpenFileNameA calls every member on the thread that called
+// it, never while holding a lock; while a chooser is open it keeps dispatching the thread's messages
+// (PeekMessageA, TranslateMessage, DispatchMessageA, then waiting through the display backend) until
+// AnswerFileChooser was called.
 // Several choosers may be open at once when a dispatched message calls GetOpenFileNameA again.
 struct FileChooserBackend {
     const char* name;

@@ -160,7 +160,8 @@ bool SetWindowPlacement(HWND window, int x, int y, int width, int height, UINT f
     if (!SameRect(object->windowRect, oldWindow)) {
         SyncTree(object);
         if (object->announced)
-            CurrentDisplay().WindowMoved(window, ToScreen(object, object->windowRect), ToScreen(object, object->clientRect));
+            CurrentDisplay().WindowMoved(window, ToScreen(object, object->windowRect),
+                                         ToScreen(object, object->clientRect));
     }
     if (clientSized && object->announced) CurrentDisplay().SurfaceChanged(window, *object->surface.Pixels());
 

@@ -79,10 +79,7 @@ bool ValidHeaderArgument(const WAVEHDR* header, UINT size) {
     return header != nullptr && size >= sizeof(WAVEHDR);
 }
 
-}  // namespace
-
-namespace {
-
+// The defaults of a backend's optional members.
 void IgnoreReading(uint64_t) {}
 void IgnoreDevice(WaveDeviceEvent) {}
 
