@@ -231,9 +231,12 @@ TEST_P(DevicesChange, RecordingFollowsTheSourcesWithOneLineWhenItStopsAndOneWhen
             window.Pump();
         }
         recording = step.level >= 0;
+        // Back at the source's level and pitch for four blocks in a row. A server that moves the stream again
+        // on its own (PipeWire's policy, under load) may slip a block of it in before telling us.
+        int inARow = 0;
         if (recording) {
-            EXPECT_TRUE(PumpUntil([&] { return BlockShows(step.level); })) << "never back: " << lastBlock;
-            for (int block = 0; block < 3; ++block) EXPECT_TRUE(BlockShows(step.level)) << block << ": " << lastBlock;
+            EXPECT_TRUE(PumpUntil([&] { return (inARow = BlockShows(step.level) ? inARow + 1 : 0) == 4; }))
+                << "not back for good: " << lastBlock;
         }
         const std::string said = ::testing::internal::GetCapturedStderr();
         if (step.news) {

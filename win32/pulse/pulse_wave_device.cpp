@@ -15,44 +15,12 @@
 #include <vector>
 
 #include "pulse/pulse_loop.h"
+#include "pulse/pulse_record.h"
 #include "wave/wave_device.h"
 
 namespace w32 {
-namespace {
 
-// Sound reaches us in pieces of this length, the size sound servers use by default. Every piece wakes the
-// process unless reading is deferred, so shorter ones cost CPU time; longer ones cost onset delay.
-constexpr pa_usec_t kFragmentUsec = 20 * PA_USEC_PER_MSEC;
-
-struct PulseRecord {
-    WaveStream* owner = nullptr;
-    pa_stream* stream = nullptr;
-    uint32_t rate = 0;
-    size_t frameBytes = 2;
-    int64_t position = 0;  // frames read so far, holes included
-    bool ready = false;
-    bool moved = false;  // its sound is another source's now, in a layout it was not opened in
-    uint64_t serial = 0;  // names it in answers that may come after it is gone
-    std::string source;   // the source it was opened on; empty: the default
-    std::string device, former;  // the source it records, and the one it recorded before a move
-    bool relinked = false;  // opened again because its layout was not its source's
-};
-
-// Every field is used only under the loop's lock.
-struct PulseServer {
-    PulseLoop* loop = nullptr;
-    pa_context* context = nullptr;
-    std::vector<PulseRecord*> records;
-    pa_time_event* timer = nullptr;
-    PulseCaptureCounters counters;
-    uint64_t serials = 0;
-    bool relinking = false;  // the next stream opened is one opened again for its layout
-    // Our choice: the source the user moved our stream to, in the desktop's sound settings, is kept while the
-    // program runs (never given up for the default); empty while nobody moved it: then the stream follows
-    // the default source.
-    std::string chosenSource;
-};
-
+// Shared with the source-following part (pulse_source_choice.cpp).
 PulseServer& Pulse() {
     static PulseServer* server = [] {
         auto* created = new PulseServer;  // never destroyed: devices may still close while the process ends
@@ -61,6 +29,27 @@ PulseServer& Pulse() {
     }();
     return *server;
 }
+
+PulseRecord* Find(WaveStream* owner) {
+    for (PulseRecord* record : Pulse().records)
+        if (record->owner == owner) return record;
+    return nullptr;
+}
+
+PulseRecord* FindSerial(uint64_t serial) {
+    for (PulseRecord* record : Pulse().records)
+        if (record->serial == serial) return record;
+    return nullptr;
+}
+
+void* Tag(const PulseRecord* record) { return reinterpret_cast<void*>(static_cast<uintptr_t>(record->serial)); }
+PulseRecord* Tagged(void* userdata) { return FindSerial(reinterpret_cast<uintptr_t>(userdata)); }
+
+namespace {
+
+// Sound reaches us in pieces of this length, the size sound servers use by default. Every piece wakes the
+// process unless reading is deferred, so shorter ones cost CPU time; longer ones cost onset delay.
+constexpr pa_usec_t kFragmentUsec = 20 * PA_USEC_PER_MSEC;
 
 WaveBackend& Backend();
 
@@ -91,18 +80,6 @@ void Wait(uint64_t until) {
     NudgePulseLoop(Pulse().loop);
     WaitForPulseLoop(Pulse().loop);
     Api()->time_free(timer);
-}
-
-PulseRecord* Find(WaveStream* owner) {
-    for (PulseRecord* record : Pulse().records)
-        if (record->owner == owner) return record;
-    return nullptr;
-}
-
-PulseRecord* FindSerial(uint64_t serial) {
-    for (PulseRecord* record : Pulse().records)
-        if (record->serial == serial) return record;
-    return nullptr;
 }
 
 void CloseStream(WaveStream* owner) {
@@ -210,29 +187,6 @@ void AskForFragments(pa_stream* stream, const pa_sample_spec& spec) {
 }
 
 void OpenStream(WaveStream* owner, uint32_t rate);
-void* Tag(const PulseRecord* record);
-PulseRecord* Tagged(void* userdata);
-
-// PipeWire may link a new stream to another source than the one its layout was fixed for (the default
-// changing as it connects) without a move to tell us: a stream whose layout is not its source's is opened
-// again, once; should the next one still differ, the server knows better and it is kept.
-void OnSourceOfNewStream(pa_context*, const pa_source_info* info, int, void* userdata) {
-    PulseRecord* record = Tagged(userdata);
-    if (!record || !info) return;
-    const bool differs = info->sample_spec.channels != pa_stream_get_sample_spec(record->stream)->channels;
-    if (differs && !record->relinked) {
-        record->moved = true;
-        Pulse().relinking = true;
-        WaveStreamMoved(record->owner);
-        Pulse().relinking = false;
-    }
-}
-
-void CheckLayout(PulseRecord* record) {
-    pa_operation* operation = pa_context_get_source_info_by_index(
-        Pulse().context, pa_stream_get_device_index(record->stream), OnSourceOfNewStream, Tag(record));
-    if (operation) pa_operation_unref(operation);
-}
 
 // A stream that fails before it was ready had no source to be given (the one the user chose is gone: the
 // default then); one that fails later lost its source with none to move it to, or its server.
@@ -266,68 +220,6 @@ void OnStreamState(pa_stream* stream, void* userdata) {
         }
     }
     SignalPulseLoop(Pulse().loop);
-}
-
-// Where a moved stream went decides what it records from then on. Away from a source still there to one
-// not the default: the user chose it in the desktop's sound settings. To the default while the source the
-// user chose is still there: the server's doing (PipeWire links even a stream opened on a named source to a
-// new default), and the stream goes back to the chosen one. Otherwise the default, from then on too.
-void Moved(PulseRecord* record, std::string chosen) {
-    Pulse().chosenSource = std::move(chosen);
-    WaveStreamMoved(record->owner);
-}
-
-void* Tag(const PulseRecord* record) { return reinterpret_cast<void*>(static_cast<uintptr_t>(record->serial)); }
-PulseRecord* Tagged(void* userdata) { return FindSerial(reinterpret_cast<uintptr_t>(userdata)); }
-
-// Whether `source` is still there decides between `ifThere` and the default.
-template <void (*Decide)(PulseRecord*, bool)>
-void AskWhetherThere(pa_context* context, PulseRecord* record, const std::string& source) {
-    auto answer = [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
-        if (PulseRecord* asked = Tagged(userdata); asked && (info || eol)) Decide(asked, info != nullptr);
-    };
-    pa_operation* operation = pa_context_get_source_info_by_name(context, source.c_str(), answer, Tag(record));
-    if (operation)
-        pa_operation_unref(operation);
-    else
-        Decide(record, false);
-}
-
-void FormerIsThere(PulseRecord* record, bool there) { Moved(record, there ? record->device : std::string()); }
-void ChosenIsThere(PulseRecord* record, bool there) { Moved(record, there ? Pulse().chosenSource : std::string()); }
-
-void OnServerInfoAfterMove(pa_context* context, const pa_server_info* info, void* userdata) {
-    PulseRecord* record = Tagged(userdata);
-    if (!record) return;
-    const bool toDefault = !info || !info->default_source_name || record->device == info->default_source_name;
-    const std::string& chosen = Pulse().chosenSource;
-    if (!toDefault && !record->former.empty())
-        AskWhetherThere<FormerIsThere>(context, record, record->former);
-    else if (toDefault && !chosen.empty() && chosen != record->device)
-        AskWhetherThere<ChosenIsThere>(context, record, chosen);
-    else
-        Moved(record, std::string());
-}
-
-void OnMoved(pa_stream* stream, void* userdata) {
-    auto* record = static_cast<PulseRecord*>(userdata);
-    record->moved = true;
-    record->former = record->device;
-    const char* device = pa_stream_get_device_name(stream);
-    record->device = device ? device : "";
-    if (pa_operation* operation = pa_context_get_server_info(Pulse().context, OnServerInfoAfterMove, Tag(record)))
-        pa_operation_unref(operation);
-    else
-        Moved(record, std::string());
-}
-
-// A suspended source records nothing; resumed, it may come back in another layout, so the stream is made anew.
-void OnSuspended(pa_stream* stream, void* userdata) {
-    auto* record = static_cast<PulseRecord*>(userdata);
-    if (pa_stream_is_suspended(stream) > 0)
-        WaveStreamStopped(record->owner, true);
-    else
-        WaveStreamMoved(record->owner);
 }
 
 void OpenStream(WaveStream* owner, uint32_t rate) {
