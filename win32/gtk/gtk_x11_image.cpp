@@ -1,8 +1,9 @@
 // Client surfaces put straight into their window on an X server from a shared-memory image (MIT-SHM): one
 // small request a picture, nothing copied through the connection, no cairo or GDK drawing in between.
-// On a window of scale N (GDK_SCALE) the image is N times the surface's size, each pixel an N x N block.
-// Leaves out servers without MIT-SHM or in another IPC namespace and visuals other than 24-bit TrueColor in
-// 32-bit words (gtk_surface.cpp paints those through cairo), and Wayland (gtk_wayland_image.cpp).
+// [x] X11 present: the image put into the window with MIT-SHM
+// [x] scaled windows (GDK_SCALE): an image N times the surface's size, each pixel an N x N block
+// [ ] servers without MIT-SHM or in another IPC namespace, visuals other than 24-bit TrueColor in 32-bit
+//     words: gtk_surface.cpp paints those through cairo   [ ] Wayland: gtk_wayland_image.cpp
 #include "gtk/gtk_desktop.h"
 #include "gtk/gtk_state.h"
 

@@ -1,6 +1,7 @@
 // The PulseAudio backend's main loop: pa_threaded_mainloop's locking on a plain pa_mainloop whose poll we
 // make, so that sound nobody can use yet stays in the connection and many pieces cost one wake-up.
-// Leaves out everything about streams and devices: pulse_wave_device.cpp decides how long to defer.
+// [x] the loop's thread, its lock and signals, a poll deferred until a time we set
+// [ ] streams and devices: pulse_wave_device.cpp decides how long to defer
 #include "pulse/pulse_loop.h"
 
 #include <poll.h>
