@@ -166,7 +166,9 @@ protected:
         windows.push_back(window);
         ShowWindow(window, SW_SHOW);
         UpdateWindow(window);
-        toplevel = FindTopLevel(title);
+        // Our choice: the window goes on the screen at the main loop's next turn.
+        EXPECT_EQ(FindTopLevel(title), nullptr);
+        PumpUntil([&] { return (toplevel = FindTopLevel(title)) != nullptr; });
         area = FindWidget(toplevel, GTK_TYPE_DRAWING_AREA);
         menuBar = FindWidget(toplevel, GTK_TYPE_MENU_BAR);
         PumpUntil([&] { return area != nullptr && gtk_widget_get_mapped(area) && AreaSize() == ClientSize(window); });

@@ -19,10 +19,12 @@ namespace {
 using w32::ScriptedWaveDevice;
 
 constexpr uint64_t kMs = 1000;
-constexpr uint64_t kFragment = 20 * kMs;
+constexpr uint64_t kFragment = 16667;  // 1/60 s, as the PulseAudio backend asks: 735 frames at 44.1 kHz
 constexpr int64_t kLatency = 30 * kMs;  // from capture to arrival, as a microphone's source buffer adds
 constexpr int64_t kRate = 44100;
 constexpr int64_t kFragmentFrames = kRate * kFragment / 1000000;
+// Where a block started late begins: the fragment boundary within a fragment before the clock.
+int64_t LateStart(int64_t clock) { return (clock - 1) / kFragmentFrames * kFragmentFrames; }
 constexpr int64_t kBlockFrames = 3675;
 
 int16_t PositionSound(int64_t position, int) { return static_cast<int16_t>(position % 30000); }
@@ -93,9 +95,9 @@ protected:
 };
 
 // Blocks tile the stream when each start follows the previous fill within a fragment, whatever the
-// latency; a later start begins one fragment before the sound being captured, so a stalled program gets
-// no backlog; and a block never repeats sound the previous one held, not even on a source whose sound runs
-// ahead of its clock.
+// latency; a later start begins on the fragment boundary within a fragment before the sound being captured,
+// so a stalled program gets no backlog and its blocks end with pieces; and a block never repeats sound the
+// previous one held, not even on a source whose sound runs ahead of its clock.
 TEST_F(WaveCapture, APromptStartContinuesTheStreamALateOneBeginsAFragmentBeforeNow) {
     struct Case {
         const char* what;
@@ -119,7 +121,7 @@ TEST_F(WaveCapture, APromptStartContinuesTheStreamALateOneBeginsAFragmentBeforeN
         RecordBlock(first);
         const int64_t lastEnd = first.samples.back() + 1;
         const int64_t start = RecordBlock(block, c.pause);
-        EXPECT_EQ(start, (c.tiles ? lastEnd : startClock - kFragmentFrames) % 30000);
+        EXPECT_EQ(start, (c.tiles ? lastEnd : LateStart(startClock)) % 30000);
         for (size_t i = 1; i < block.samples.size(); ++i)
             ASSERT_EQ(block.samples[i], (block.samples[i - 1] + 1) % 30000) << "a gap inside the block at " << i;
     }
@@ -177,14 +179,16 @@ TEST_F(WaveCapture, AMovedStreamGoesOnInTheNewLayoutAStoppedSourceIsAPause) {
 TEST_F(WaveCapture, ReadingWaitsUntilTheBlockCanFillAndTakesThePiecesInOneTurn) {
     Block warmUp(kBlockFrames), block(kBlockFrames);
     RecordBlock(warmUp);
-    ScriptedWaveDevice::Advance(300 * kMs);  // a late start: the block begins a fragment before now
+    ScriptedWaveDevice::Advance(300 * kMs);  // a late start: the block begins within a fragment before now
     HWAVEIN device = Open();
     const int64_t clock = ClockNow();
     const uint64_t startedAt = ScriptedWaveDevice::Now();
     Start(device, block);
-    const int64_t blockEnd = clock - kFragmentFrames + kBlockFrames;
+    const int64_t blockEnd = LateStart(clock) + kBlockFrames;
     const uint64_t endCaptured = startedAt + static_cast<uint64_t>((blockEnd - clock) * 1000000 / kRate);
-    EXPECT_EQ(ScriptedWaveDevice::ReadingDeferredUntil(), endCaptured + kLatency - 10 * kMs);
+    // To the frame: the clock counts frames, which 1/60 s pieces do not make whole microseconds.
+    EXPECT_NEAR(static_cast<double>(ScriptedWaveDevice::ReadingDeferredUntil()),
+                static_cast<double>(endCaptured + kLatency - 10 * kMs), 1e6 / kRate);
 
     const int turnsBefore = ScriptedWaveDevice::ReadingTurns();
     ASSERT_TRUE(AdvanceUntilDone(block));
@@ -206,7 +210,7 @@ TEST_F(WaveCapture, ReadingOnASourceAheadOfItsClockWaitsOnlyForTheSoundStillMiss
     Start(device, block);  // a fragment before the clock: 70 ms of the block are here already
     ASSERT_TRUE(AdvanceUntilDone(block));
     EXPECT_LE(ScriptedWaveDevice::Now() - startedAt, 2 * kFragment) << "held until the clock caught up";
-    EXPECT_EQ(block.samples.front(), (ClockAt(startedAt) - kFragmentFrames) % 30000);
+    EXPECT_EQ(block.samples.front(), LateStart(ClockAt(startedAt)) % 30000);
     Close(device);
 }
 

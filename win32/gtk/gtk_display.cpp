@@ -38,14 +38,11 @@ int MenuBarHeight(const GtkWindowEntry& entry, int width) {
     return natural;
 }
 
-// Makes the client area of a top-level window the size USER gave it. The drawing area always gets that
-// size; the window is resized around it (menu bar included). A resizable window keeps a client with no
-// minimum so that the user can shrink it; a fixed one takes its size from the client's request.
-void FitTopLevel(GtkWindowEntry& entry) {
-    int width = Width(entry.clientRect);
-    int height = Height(entry.clientRect);
-    gtk_widget_set_size_request(entry.area, width, height);
-    if (!IsResizable(entry)) gtk_widget_set_size_request(entry.client, width, height);
+// Makes the client area of a top-level window the size USER gave it: the window is resized around it, menu
+// bar included.
+void ResizeAroundClient(GtkWindowEntry& entry) {
+    const int width = Width(entry.clientRect), height = Height(entry.clientRect);
+    entry.fitWhenShown = false;
     bool alreadyThere = gtk_widget_get_realized(entry.client) &&
                         gtk_widget_get_allocated_width(entry.client) == width &&
                         gtk_widget_get_allocated_height(entry.client) == height;
@@ -56,6 +53,18 @@ void FitTopLevel(GtkWindowEntry& entry) {
     gtk_window_resize(GTK_WINDOW(entry.toplevel), std::max(width, 1),
                       std::max(height + MenuBarHeight(entry, width), 1));
     entry.resizePending = true;
+}
+
+// The drawing area always gets the client's size. A resizable window keeps a client with no minimum so that
+// the user can shrink it; a fixed one takes its size from the client's request. A hidden window is sized as
+// it is shown: measuring the menu bar lays out its text, which loads fonts (some 10 ms for Japanese), and a
+// program that creates its window and then starts its work (opens its microphone) need not wait for that.
+void FitTopLevel(GtkWindowEntry& entry) {
+    const int width = Width(entry.clientRect), height = Height(entry.clientRect);
+    gtk_widget_set_size_request(entry.area, width, height);
+    if (!IsResizable(entry)) gtk_widget_set_size_request(entry.client, width, height);
+    entry.fitWhenShown = !gtk_widget_get_visible(entry.toplevel);
+    if (!entry.fitWhenShown) ResizeAroundClient(entry);
 }
 
 void FitChild(GtkWindowEntry& entry) {
@@ -211,15 +220,30 @@ void WindowDestroyed(HWND window) {
     }
 }
 
+gboolean ShowWhenIdle(gpointer window) {
+    GtkWindowEntry* entry = FindEntry(static_cast<HWND>(window));
+    if (entry == nullptr || !entry->showPending) return G_SOURCE_REMOVE;
+    entry->showPending = false;
+    if (entry->fitWhenShown) ResizeAroundClient(*entry);
+    PresentWindow(GTK_WINDOW(entry->toplevel));
+    return G_SOURCE_REMOVE;
+}
+
+// A top-level window goes on the screen at the main loop's next turn, after the messages already posted:
+// GTK lays out and maps it there (some 10 to 20 ms, its menu's fonts loaded), while a program that showed
+// its window and then starts recording or loading is already under way, as on Windows, where the window
+// manager draws a new window's frame while its program goes on.
 void WindowShown(HWND window, bool visible) {
     GtkWindowEntry* entry = FindEntry(window);
     if (entry == nullptr) return;
     GtkWidget* widget = entry->toplevel != nullptr ? entry->toplevel : entry->placed;
     if (widget == nullptr) return;
     if (!visible) {
+        entry->showPending = false;
         gtk_widget_hide(widget);
     } else if (entry->toplevel != nullptr) {
-        PresentWindow(GTK_WINDOW(entry->toplevel));
+        if (!entry->showPending) g_idle_add_full(G_PRIORITY_DEFAULT, ShowWhenIdle, window, nullptr);
+        entry->showPending = true;
     } else {
         gtk_widget_show(widget);
     }

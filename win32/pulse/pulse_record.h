@@ -38,6 +38,7 @@ struct PulseServer {
     PulseCaptureCounters counters;
     uint64_t serials = 0;
     bool relinking = false;  // the next stream opened is one opened again for its layout
+    bool piecesFrameShort = false;  // PulseAudio itself: its pieces come a frame shorter than asked for
     // Our choice: the source the user moved our stream to, in the desktop's sound settings, is kept while the
     // program runs (never given up for the default); empty while nobody moved it: then the stream follows
     // the default source.

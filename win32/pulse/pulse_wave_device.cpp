@@ -10,6 +10,7 @@
 #include <pulse/rtclock.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,9 +48,20 @@ PulseRecord* Tagged(void* userdata) { return FindSerial(reinterpret_cast<uintptr
 
 namespace {
 
-// Sound reaches us in pieces of this length, the size sound servers use by default. Every piece wakes the
-// process unless reading is deferred, so shorter ones cost CPU time; longer ones cost onset delay.
-constexpr pa_usec_t kFragmentUsec = 20 * PA_USEC_PER_MSEC;
+// Sound reaches us in pieces of 1/60 s, near the 20 ms sound servers use by default. Every piece wakes the
+// process unless reading is deferred, so shorter ones cost CPU time; longer ones cost onset delay. Our
+// choice of 1/60 s: at rates divisible by 60 (44.1 and 48 kHz) a buffer of a whole number of 60ths (a
+// video frame's 1/30, 1/12 of a second) ends with a piece, so it comes back as soon as its last sample is
+// captured instead of with the next piece up to 20 ms later.
+constexpr uint32_t kPiecesPerSecond = 60;
+constexpr pa_usec_t kFragmentUsec = (PA_USEC_PER_SEC + kPiecesPerSecond / 2) / kPiecesPerSecond;
+
+// PulseAudio takes the length through whole microseconds, rounding down there and back, and makes pieces a
+// frame shorter than asked for: it is asked for one frame more. pipewire-pulse makes what is asked for.
+uint32_t FragmentBytes(const pa_sample_spec& spec) {
+    const uint32_t frames = (spec.rate + kPiecesPerSecond / 2) / kPiecesPerSecond;
+    return (frames + (Pulse().piecesFrameShort ? 1 : 0)) * static_cast<uint32_t>(pa_frame_size(&spec));
+}
 
 WaveBackend& Backend();
 
@@ -107,10 +119,20 @@ void Disconnect() {
 }
 
 // Reports are made from the loop's callbacks, which hold its lock; a wave call waiting for one is woken.
+void OnServerInfo(pa_context*, const pa_server_info* info, void*) {
+    Pulse().piecesFrameShort = info != nullptr && std::strcmp(info->server_name, "pulseaudio") == 0;
+    WaveServerAnswered(Backend());
+    SignalPulseLoop(Pulse().loop);
+}
+
+// The server is told to have answered once it has said which it is (see FragmentBytes).
 void OnContextState(pa_context* context, void*) {
     const pa_context_state_t state = pa_context_get_state(context);
     if (state == PA_CONTEXT_READY) {
-        WaveServerAnswered(Backend());
+        if (pa_operation* operation = pa_context_get_server_info(context, OnServerInfo, nullptr))
+            pa_operation_unref(operation);
+        else
+            WaveServerAnswered(Backend());
     } else if (!PA_CONTEXT_IS_GOOD(state)) {
         pa_context_set_state_callback(context, nullptr, nullptr);  // freed by the next connect
         WaveServerGone(Backend());
@@ -174,11 +196,11 @@ void OnReadable(pa_stream* stream, size_t, void* userdata) {
     }
 }
 
-// The fragment was asked for before the source's layout was known (see OpenStream): now it is, ask again
+// The pieces were asked for before the source's layout was known (see OpenStream): now it is, ask again
 // when the server's answer is far off.
 void AskForFragments(pa_stream* stream, const pa_sample_spec& spec) {
     const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream);
-    const auto wanted = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    const uint32_t wanted = FragmentBytes(spec);
     if (!granted || (granted->fragsize < 2 * wanted && 2 * granted->fragsize > wanted)) return;
     pa_buffer_attr attr = *granted;
     attr.fragsize = wanted;
@@ -247,9 +269,9 @@ void OpenStream(WaveStream* owner, uint32_t rate) {
     pa_buffer_attr attr;
     attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
     // In the stream's final layout, which is not known yet: asked for as if stereo, so that a stereo source
-    // gets 20 ms pieces (a mono one gets 40 ms ones at most; the server rounds to what its source offers).
+    // gets its pieces (a mono one twice as long at most; the server rounds to what its source offers).
     const pa_sample_spec stereo = {PA_SAMPLE_S16LE, rate, 2};
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &stereo));
+    attr.fragsize = FragmentBytes(stereo);
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
                                                       PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_FIX_CHANNELS);
     const char* source = record->source.empty() ? nullptr : record->source.c_str();

@@ -86,8 +86,9 @@ void Interrupt(WaveStream& stream, bool returnBuffers) {
 
 // Where a block begins, on the stream's clock. A start that comes within a fragment of the previous block
 // filling continues exactly where that block ended, so that blocks tile the stream and keep its pace; a
-// later one begins one fragment before the sound being captured now (no backlog, however long the program
-// stalled), and never repeats sound the previous block held.
+// later one begins within the fragment before the sound being captured now (no backlog, however long the
+// program stalled), on a fragment's boundary: a block a whole number of fragments long then ends with a
+// piece, and comes back as soon as its last sample arrives. It never repeats sound the previous block held.
 void Place(WaveListener& listener) {
     WaveStream& stream = *listener.stream;
     const WaveBackend& backend = *stream.core->backend;
@@ -96,7 +97,9 @@ void Place(WaveListener& listener) {
         return;
     int64_t now = stream.received;
     backend.StreamNow(&stream, &now);
-    int64_t start = now - UsecToFrames(backend.FragmentUsec(), stream.rate);
+    const int64_t fragment = UsecToFrames(backend.FragmentUsec(), stream.rate);
+    // The boundary in [now - fragment, now).
+    int64_t start = fragment > 0 ? std::max<int64_t>(0, now - 1) / fragment * fragment : now;
     if (stream.lastEnd >= 0)
         start = backend.Now() - stream.lastFilledAt < backend.FragmentUsec() ? stream.lastEnd
                                                                              : std::max(start, stream.lastEnd);
