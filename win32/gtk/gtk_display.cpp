@@ -42,7 +42,6 @@ int MenuBarHeight(const GtkWindowEntry& entry, int width) {
 // bar included.
 void ResizeAroundClient(GtkWindowEntry& entry) {
     const int width = Width(entry.clientRect), height = Height(entry.clientRect);
-    entry.fitWhenShown = false;
     bool alreadyThere = gtk_widget_get_realized(entry.client) &&
                         gtk_widget_get_allocated_width(entry.client) == width &&
                         gtk_widget_get_allocated_height(entry.client) == height;
@@ -63,8 +62,7 @@ void FitTopLevel(GtkWindowEntry& entry) {
     const int width = Width(entry.clientRect), height = Height(entry.clientRect);
     gtk_widget_set_size_request(entry.area, width, height);
     if (!IsResizable(entry)) gtk_widget_set_size_request(entry.client, width, height);
-    entry.fitWhenShown = !gtk_widget_get_visible(entry.toplevel);
-    if (!entry.fitWhenShown) ResizeAroundClient(entry);
+    if (gtk_widget_get_visible(entry.toplevel)) ResizeAroundClient(entry);
 }
 
 void FitChild(GtkWindowEntry& entry) {
@@ -224,7 +222,7 @@ gboolean ShowWhenIdle(gpointer window) {
     GtkWindowEntry* entry = FindEntry(static_cast<HWND>(window));
     if (entry == nullptr || !entry->showPending) return G_SOURCE_REMOVE;
     entry->showPending = false;
-    if (entry->fitWhenShown) ResizeAroundClient(*entry);
+    ResizeAroundClient(*entry);
     PresentWindow(GTK_WINDOW(entry->toplevel));
     return G_SOURCE_REMOVE;
 }

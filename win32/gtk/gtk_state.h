@@ -44,7 +44,6 @@ struct GtkWindowEntry {
     cairo_surface_t* image = nullptr;
     bool imageForScreen = false;       // `image` was made for the area's screen (not a plain memory image)
     bool resizePending = false;        // we asked GTK for clientRect's size and it has not arrived yet
-    bool fitWhenShown = false;         // a hidden window's size is asked for when it is shown
     bool showPending = false;          // shown by USER, to be mapped at the main loop's next turn
     bool drawnSinceMapped = false;     // GTK has drawn (and committed) the area since it was last mapped
 };
