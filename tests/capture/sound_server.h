@@ -9,6 +9,8 @@
 #include <mmsystem.h>
 
 #include <dirent.h>
+#include <pthread.h>
+#include <sched.h>
 #include <pulse/sample.h>
 #include <pulse/simple.h>
 #include <pulse/timeval.h>
@@ -110,9 +112,10 @@ inline int PeakLevel16(const std::vector<char>& buffer) {
 
 // Plays a 441 Hz sine of a chosen peak per channel into the default sink, without pause, from its own
 // thread; asking for a second of buffering, or for the server's default like paplay. A player that runs dry
-// leaves gaps of silence and rings through PipeWire's resampler above the peak: on a busy machine it can be
-// kept from running for a tenth of a second, never for a second (a new amplitude is heard that much later).
-// The period is 100 samples, so the crest sample 25 is exactly 128 + amplitude.
+// leaves gaps of silence and rings through PipeWire's resampler above the peak, so its thread (and the
+// connection's, which it starts) runs at real-time priority where it may, as desktops' players do through
+// rtkit: a busy machine cannot keep it from writing. The period is 100 samples, so the crest sample 25 is
+// exactly 128 + amplitude.
 class TonePlayer {
 public:
     // Into `sink`, or the default sink when null.
@@ -131,6 +134,8 @@ public:
 
 private:
     void Play() {
+        const sched_param priority{5};
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);  // without the right, as it was
         const pa_sample_spec sampleFormat = {PA_SAMPLE_U8, 44100, channels_};
         pa_buffer_attr attr;
         attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = static_cast<uint32_t>(-1);
