@@ -56,10 +56,11 @@ namespace {
 constexpr uint32_t kPiecesPerSecond = 60;
 constexpr pa_usec_t kFragmentUsec = (PA_USEC_PER_SEC + kPiecesPerSecond / 2) / kPiecesPerSecond;
 
-// PulseAudio takes the length through whole microseconds, rounding down there and back, and makes pieces a
-// frame shorter than asked for: it is asked for one frame more. pipewire-pulse makes what is asked for.
+// The frames the wave core counts to a piece (kFragmentUsec at the rate, rounded down). PulseAudio takes the
+// length through whole microseconds, rounding down there and back, and makes pieces a frame shorter than
+// asked for: it is asked for one frame more. pipewire-pulse makes what is asked for.
 uint32_t FragmentBytes(const pa_sample_spec& spec) {
-    const uint32_t frames = (spec.rate + kPiecesPerSecond / 2) / kPiecesPerSecond;
+    const auto frames = static_cast<uint32_t>(kFragmentUsec * spec.rate / PA_USEC_PER_SEC);
     return (frames + (Pulse().piecesFrameShort ? 1 : 0)) * static_cast<uint32_t>(pa_frame_size(&spec));
 }
 
