@@ -112,10 +112,9 @@ inline int PeakLevel16(const std::vector<char>& buffer) {
 
 // Plays a 441 Hz sine of a chosen peak per channel into the default sink, without pause, from its own
 // thread; asking for a second of buffering, or for the server's default like paplay. A player that runs dry
-// leaves gaps of silence and rings through PipeWire's resampler above the peak, so its thread (and the
-// connection's, which it starts) runs at real-time priority where it may, as desktops' players do through
-// rtkit: a busy machine cannot keep it from writing. The period is 100 samples, so the crest sample 25 is
-// exactly 128 + amplitude.
+// leaves gaps of silence that read low, so its thread (and the connection's, which it starts) runs at
+// real-time priority where it may, as desktops' players do through rtkit: a busy machine cannot keep it
+// from writing. The period is 100 samples, so the crest sample 25 is exactly 128 + amplitude.
 class TonePlayer {
 public:
     // Into `sink`, or the default sink when null.
