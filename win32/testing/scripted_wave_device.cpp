@@ -251,7 +251,6 @@ void DeliverImmediate() {
 
 void ScriptedWaveDevice::Reset() {
     InstallWaveBackend(Backend());
-    ForgetWaveServer(&Backend());
     {
         std::lock_guard<std::mutex> guard(Devices().lock);
         const ScriptedWaveCounts open = Devices().counts;

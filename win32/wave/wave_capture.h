@@ -22,7 +22,8 @@ void StopWaveListener(WaveListener* listener);
 // A buffer was queued on a started device.
 void WaveBufferAdded(WaveListener* listener);
 void CloseWaveListener(WaveListener* listener);
-// For tests: gives back the streams no device holds and, with no device open, forgets the server was reached.
+// On installing a backend (again): gives back the streams no device holds and, with no device open, forgets
+// the server was reached, so the backend starts afresh.
 void ForgetWaveServer(const WaveBackend* backend);
 
 // The header queue, for the core (under the backend's lock; they take the port's own lock). `count` bytes

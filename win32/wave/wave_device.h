@@ -90,7 +90,8 @@ bool WaveSoundCaptured(WaveStream* stream, int64_t position, const int16_t* samp
 void WaveTimerDue(const WaveBackend& backend);
 
 // Completes `backend` as above and makes it the one waveInOpen uses from now on; false, with one line on
-// stderr, when it lacks a required member. Devices already open keep the backend they were opened with.
+// stderr, when it lacks a required member. Devices already open keep the backend they were opened with;
+// with none open, a backend installed again starts afresh (disconnected, its server not yet reached).
 // Before any is installed, waveInOpen fails with MMSYSERR_NODRIVER.
 bool InstallWaveBackend(WaveBackend& backend);
 

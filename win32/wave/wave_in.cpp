@@ -97,6 +97,7 @@ bool InstallWaveBackend(WaveBackend& backend) {
         return false;
     if (!backend.DeferReading) backend.DeferReading = IgnoreReading;
     if (!backend.DeviceChanged) backend.DeviceChanged = IgnoreDevice;
+    ForgetWaveServer(&backend);
     installedDevice.store(&backend);
     return true;
 }
