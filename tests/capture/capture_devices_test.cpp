@@ -141,7 +141,7 @@ protected:
             }
             // A sink nobody asks for low latency renders far ahead, and its monitor lags like no microphone.
             source.anchor = std::make_unique<LatencyAnchor>("", name + ".monitor");
-            source.player = std::make_unique<TonePlayer>(step.channels, true, step.name);
+            source.player = std::make_unique<TonePlayer>(step.channels, step.name);
             source.player->SetAmplitude(step.amplitude);
             if (step.does != Does::Add) Shell("pactl set-default-source " + source.recorded);
             break;

@@ -1,7 +1,6 @@
 // Wave input and the capture cycle on a real sound server (PulseAudio, or PipeWire's PulseAudio service), on
 // a microphone-like source (the session's virtual microphone) and on an untuned stereo virtual sink made
-// here (a null sink whose monitor is the default source, fed by a player with the default buffering, as
-// people set one up): tones of known peak come back as blocks of that level, a stereo source's channels are
+// here (a null sink whose monitor is the default source, as people set one up): tones of known peak come back as blocks of that level, a stereo source's channels are
 // averaged, nothing from before a start or after a stop arrives, devices share one stream per rate, and the
 // server going away is a pause that recording survives without leaking. Run under scripts/pulse-session
 // (PELOMI_PULSE_DIR and PULSE_SERVER set); skipped without it.
@@ -28,7 +27,7 @@ using namespace soundtest;
 using Notifications = std::vector<Notification>;
 
 // What a test records from: the session's microphone-like source, or a stereo null sink made here whose
-// monitor nobody tunes, fed by an untuned player.
+// monitor nobody tunes.
 struct Source {
     const char* name;
     bool untuned;
@@ -66,7 +65,7 @@ protected:
         }
     }
     const Source& source() const { return GetParam(); }
-    TonePlayer Player() const { return TonePlayer(source().channels, !source().untuned, sink()); }
+    TonePlayer Player() const { return TonePlayer(source().channels, sink()); }
     const char* sink() const { return source().untuned ? "pelomi_untuned" : nullptr; }
 
     // Keeps the notifications dispatched to the window, every device's.
@@ -99,7 +98,7 @@ protected:
 using PulseWaveInOnDefault = PulseWaveIn;
 
 TEST_P(PulseWaveIn, BlocksComeBackAtThePeakOfTheTonePlayed) {
-    TonePlayer player(source().channels, !source().untuned, sink());
+    TonePlayer player(source().channels, sink());
     for (int amplitude : {0, 12, 45, 90, 127}) {
         SCOPED_TRACE(amplitude);
         player.SetAmplitude(amplitude);
@@ -112,7 +111,7 @@ TEST_P(PulseWaveIn, BlocksComeBackAtThePeakOfTheTonePlayed) {
 // The layer averages a stereo source's channels itself, as PulseAudio does and PipeWire does not.
 TEST_P(PulseWaveIn, AStereoSourceReadsTheAverageOfItsChannels) {
     if (source().channels < 2) GTEST_SKIP() << "a mono source";
-    TonePlayer player(2, !source().untuned, sink());
+    TonePlayer player(2, sink());
     player.SetAmplitudes(61, 61);
     ASSERT_TRUE(WaitUntilLevel(61));
     player.SetAmplitudes(60, 0);
@@ -125,7 +124,7 @@ TEST_P(PulseWaveIn, AStereoSourceReadsTheAverageOfItsChannels) {
 // and the wake-ups it costs are reported, not judged here (the reading rule itself is pinned on the
 // scripted clock in tests/wave; bench/capture measures the pace).
 TEST_P(PulseWaveIn, BackToBackBlocksComeBackFullAtTheTonesPeak) {
-    TonePlayer player(source().channels, !source().untuned, sink());
+    TonePlayer player(source().channels, sink());
     player.SetAmplitude(60);
     ASSERT_TRUE(WaitUntilLevel(60));
     const w32::PulseCaptureCounters before = w32::ReadPulseCaptureCounters();

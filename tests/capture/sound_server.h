@@ -9,8 +9,6 @@
 #include <mmsystem.h>
 
 #include <dirent.h>
-#include <pthread.h>
-#include <sched.h>
 #include <pulse/sample.h>
 #include <pulse/simple.h>
 #include <pulse/timeval.h>
@@ -111,15 +109,15 @@ inline int PeakLevel16(const std::vector<char>& buffer) {
 }
 
 // Plays a 441 Hz sine of a chosen peak per channel into the default sink, without pause, from its own
-// thread; asking for a second of buffering, or for the server's default like paplay. A player that runs dry
-// leaves gaps of silence that read low, so its thread (and the connection's, which it starts) runs at
-// real-time priority where it may, as desktops' players do through rtkit: a busy machine cannot keep it
-// from writing. The period is 100 samples, so the crest sample 25 is exactly 128 + amplitude.
+// thread, asking for two seconds of buffering. A player given the server's default (paplay's: 145 ms on
+// pipewire-pulse) runs dry whenever the server's protocol thread stalls longer, as it did for 690 ms on a
+// busy machine, and the gap reads as silence; two seconds ride that out. The period is 100 samples, so the
+// crest sample 25 is exactly 128 + amplitude.
 class TonePlayer {
 public:
     // Into `sink`, or the default sink when null.
-    TonePlayer(uint8_t channels, bool tuned, const char* sink = nullptr)
-        : channels_(channels), tuned_(tuned), sink_(sink), thread_([this] { Play(); }) {}
+    explicit TonePlayer(uint8_t channels, const char* sink = nullptr)
+        : channels_(channels), sink_(sink), thread_([this] { Play(); }) {}
     ~TonePlayer() {
         running_ = false;
         thread_.join();
@@ -133,15 +131,13 @@ public:
 
 private:
     void Play() {
-        const sched_param priority{5};
-        pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);  // without the right, as it was
         const pa_sample_spec sampleFormat = {PA_SAMPLE_U8, 44100, channels_};
         pa_buffer_attr attr;
         attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = static_cast<uint32_t>(-1);
-        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(1000 * PA_USEC_PER_MSEC, &sampleFormat));
+        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(2 * PA_USEC_PER_SEC, &sampleFormat));
         int error = 0;
         pa_simple* stream = pa_simple_new(nullptr, "pelomi tests", PA_STREAM_PLAYBACK, sink_, "tone",
-                                          &sampleFormat, nullptr, tuned_ ? &attr : nullptr, &error);
+                                          &sampleFormat, nullptr, &attr, &error);
         if (!stream) {
             failed_ = true;
             return;
@@ -163,7 +159,6 @@ private:
     }
 
     const uint8_t channels_;
-    const bool tuned_;
     const char* sink_;
     std::atomic<bool> running_{true};
     std::atomic<int> left_{0}, right_{0};
