@@ -215,17 +215,24 @@ TEST_F(GtkBackendTest, ClientAreaIsExactlyUsersUnderTheMenuBarAndFollowsSizeChan
     EXPECT_TRUE(PumpUntil([&] { return AreaSize() == std::make_pair(284, 241); }));
     EXPECT_EQ(ServerWindowSize(), std::make_pair(284, menuHeight + 241));
 
-    // The user resizes: the program hears it once, as WM_SIZE with the new client size.
-    seen.clear();
-    gtk_window_resize(GTK_WINDOW(toplevel), 400, menuHeight + 250);
-    EXPECT_TRUE(PumpUntil([&] { return ClientSize(window) == std::make_pair(400, 250); }));
-    Settle();
-    std::vector<Seen> sizes;
-    for (const Seen& message : seen)
-        if (message.message == WM_SIZE) sizes.push_back(message);
-    ASSERT_EQ(sizes.size(), 1u);
-    EXPECT_EQ(sizes[0].lParam, MAKELPARAM(400, 250));
-    EXPECT_EQ(AreaSize(), std::make_pair(400, 250));
+    // The user resizes, also narrower than the menu bar, as Windows allows: the program hears it once, as
+    // WM_SIZE with the new client size, and the menu bar keeps its height.
+    int barWidth = 0;
+    gtk_widget_get_preferred_width(menuBar, &barWidth, nullptr);
+    for (auto [width, height] : {std::pair{400, 250}, {barWidth / 2, 20}}) {
+        SCOPED_TRACE(width);
+        seen.clear();
+        gtk_window_resize(GTK_WINDOW(toplevel), width, menuHeight + height);
+        EXPECT_TRUE(PumpUntil([&] { return ClientSize(window) == std::make_pair(width, height); }));
+        Settle();
+        std::vector<Seen> sizes;
+        for (const Seen& message : seen)
+            if (message.message == WM_SIZE) sizes.push_back(message);
+        ASSERT_EQ(sizes.size(), 1u);
+        EXPECT_EQ(sizes[0].lParam, MAKELPARAM(width, height));
+        EXPECT_EQ(AreaSize(), std::make_pair(width, height));
+        EXPECT_EQ(gtk_widget_get_allocated_height(menuBar), menuHeight);
+    }
 }
 
 // The pixels of a picture, as 0x00RRGGBB words, row by row.

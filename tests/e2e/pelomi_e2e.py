@@ -164,6 +164,7 @@ class Desktop:
         self.tone = None
         self.program = None
         self.window = None
+        self.stderr_so_far = b""
 
     def _start_x(self, layout):
         session = os.path.join(SOURCE, "scripts", "xvfb-session")
@@ -209,6 +210,12 @@ class Desktop:
         if self.program.poll() is None:
             self.program.kill()
         self.program.communicate()
+
+    def gtk_complaints(self):
+        """GTK's and GDK's warnings and criticals among what the program has written on stderr so far."""
+        os.set_blocking(self.program.stderr.fileno(), False)
+        self.stderr_so_far += self.program.stderr.read() or b""
+        return re.findall(r".*\bG[dt]k-(?:CRITICAL|WARNING).*", self.stderr_so_far.decode(errors="replace"))
 
     def exit_code(self, seconds=15):
         try:
@@ -265,13 +272,15 @@ class Desktop:
                  "mousemove", *map(str, end), "mouseup", str(button), "keyup", "super")
 
     def resize(self, window, width, height):
+        """On Wayland as a user drags the corner: the window's minimum (GTK's title bar) may stop it wider than
+        asked, so the drag has ended when the height is the one asked (the last step of the drag)."""
         if not WAYLAND:
             self.run("xdotool", "windowsize", "--sync", window, str(width), str(height))
             return
         x, y, old_width, old_height = self.geometry(window)
         corner = (x + old_width - 10, y + old_height - 10)
         self.drag(3, corner, (corner[0] + width - old_width, corner[1] + height - old_height))
-        wait_for(lambda: self.geometry(window)[2:] == (width, height))
+        wait_for(lambda: self.geometry(window)[3] == height)
 
     def move(self, window, x, y):
         if not WAYLAND:
@@ -497,6 +506,23 @@ class WindowTest(ProgramTest):
 
         self.assertTrue(wait_for(resized_client), "the resized client does not look as on Windows")
         d.grab(x, y, width, height, "resized")
+
+        # Narrower than its menu bar, as Windows allows: the bar keeps its height, cut at the window's edge, the
+        # client right under it follows the window, and GTK has nothing to complain of. On Wayland GTK's title
+        # bar (an ellipsis and the close box) stops the window wider than asked.
+        d.resize(window, 100, menu + 60)
+        x, y, width, height = d.geometry(window)
+        self.assertEqual(height, menu + 60)
+        if not WAYLAND:
+            self.assertEqual(width, 100)
+
+        def small_client():
+            shot = d.grab(x, y + menu - 1, width, 61)
+            return shot.px(50, 0) != BLACK and shot.px(4, 5) == BLACK and shot.px(5, 6) == WHITE
+
+        self.assertTrue(wait_for(small_client), "the client is not right under the menu bar")
+        d.grab(x, y, width, height, "narrower-than-menu-bar")
+        self.assertEqual(d.gtk_complaints(), [])
 
 
 class SoundTest(ProgramTest):
