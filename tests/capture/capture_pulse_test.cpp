@@ -54,6 +54,7 @@ protected:
     }
     void TearDown() override {
         if (!HaveServer()) return;
+        Session("thaw");
         Session("up");  // whatever a test did to the server, the next one finds it running
         window.Pump();
         // The stream outlives the test by a second; gone, the next test's opens record its default source.
@@ -328,6 +329,79 @@ TEST_P(PulseWaveInOnDefault, AServerRestartIsAPauseAfterWhichRecordingResumes) {
     EXPECT_EQ(blockHeader.dwBytesRecorded, BLOCK_BYTES);
     EXPECT_EQ(waveInClose(device), MMSYSERR_NOERROR);
     EXPECT_TRUE(WaitUntilLevel(70)) << "fresh sound after the restart";
+}
+
+// Our choice: an open made before the desktop's sound is ready waits instead of failing: for a server not
+// there yet, one with no microphone, or one that takes the connection and answers nothing (a stopped
+// process), as the program first connects or as it asks for a new stream. Once there, the block fills with
+// the tone played, and stderr said one line when waiting began and one when recording began. PipeWire
+// always has a source (a dummy one in the last one's place): there recording begins at once, silent. The
+// microphone comes last: the sink loaded anew is no longer kept mixing in small steps.
+TEST_P(PulseWaveInOnDefault, AnOpenBeforeTheServerOrItsMicrophoneIsThereWaitsForThem) {
+    const bool pipewire = Shell("pactl info").find("PipeWire") != std::string::npos;
+    const std::string begins = "the sound server and a microphone are there; recording begins";
+    struct Case {
+        const char* what;
+        void (*withhold)();
+        void (*give)();
+        const char* news;      // the line said as waiting begins (null: none, nothing waited for)
+        bool connectedBefore;  // the program has a stream of another rate: only a new one is asked for
+        bool waitsOnPipeWire;
+    } cases[] = {
+        {"no server", [] { Session("down"); }, [] { Session("up"); },
+         "no sound server answers (PulseAudio or PipeWire); recording waits until one does", false, true},
+        {"a stopped server", [] { Session("freeze"); }, [] { Session("thaw"); },
+         "no sound server answers (PulseAudio or PipeWire); recording waits until one does", false, true},
+        {"a stopped server asked for a new stream", [] { Session("freeze"); }, [] { Session("thaw"); }, nullptr,
+         true, true},
+        {"no microphone", [] { Shell("pactl unload-module module-null-sink"); },
+         [] {
+             Shell("pactl load-module module-null-sink sink_name=pelomi_null rate=44100 channels=1");
+             Shell("pactl set-default-sink pelomi_null && pactl set-default-source pelomi_null.monitor");
+         },
+         "the sound server has no microphone; recording waits until there is one", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const bool waits = !pipewire || c.waitsOnPipeWire;
+        w32::UsePulseWaveDevice();  // as at the program's start
+        if (c.connectedBefore) {
+            std::vector<char> other(4800);
+            DWORD recorded = 0;
+            const WAVEFORMATEX rate48 = PcmFormat(1, 48000, 8);
+            ASSERT_TRUE(RecordOnce(window, rate48, other, &recorded));
+        }
+        ::testing::internal::CaptureStderr();
+        c.withhold();
+        HWAVEIN device = nullptr;
+        ASSERT_EQ(waveInOpen(&device, WAVE_MAPPER, &format, window.callback(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+        std::vector<char> block(BLOCK_BYTES);
+        WAVEHDR header;
+        Prepare(device, header, block);
+        ASSERT_EQ(waveInAddBuffer(device, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInStart(device), MMSYSERR_NOERROR);
+        EXPECT_EQ(window.Pump(), (Notifications{WimOpen(device)}));
+        if (waits) {
+            EXPECT_EQ(header.dwBytesRecorded, 0u);
+        }
+        c.give();
+        const Clock::time_point given = Clock::now();
+        TonePlayer player = Player();
+        player.SetAmplitude(70);
+        ASSERT_TRUE(PumpUntil([&] { return Done(header); }));
+        RecordProperty("recording_after_ms_case" + std::to_string(&c - cases),
+                       std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - given).count()));
+        EXPECT_EQ(header.dwBytesRecorded, BLOCK_BYTES);
+        EXPECT_EQ(waveInClose(device), MMSYSERR_NOERROR);
+        EXPECT_TRUE(WaitUntilLevel(70)) << "the tone, once there";
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        const std::string expected = c.news && waits ? "capture_pulse_test: " + std::string(c.news) +
+                                                           "\ncapture_pulse_test: " + begins + "\n"
+                                                     : "";
+        EXPECT_EQ(said, expected);
+        window.Pump();
+        EXPECT_TRUE(PumpUntil([] { return ServerStreams() == 0; }));
+    }
 }
 
 class PulseCaptureCycle : public CaptureWindowTest {

@@ -159,7 +159,10 @@ class Desktop:
             self._start_weston(layout)
         else:
             self._start_x(layout)
-        if sound:
+        if sound == "later":  # the address the server will have, as a session's login has it before
+            self.sound_dir = tempfile.mkdtemp(prefix="pelomi-sound.")
+            self.env["PULSE_SERVER"] = "unix:" + os.path.join(self.sound_dir, "runtime", "native")
+        elif sound:
             self._start_sound()
         self.tone = None
         self.program = None
@@ -184,9 +187,14 @@ class Desktop:
         # weston follows the pointer once it has entered its output window
         self.run("xdotool", "mousemove", "2000", "2000", "mousemove", "1", "1")
 
-    def _start_sound(self):
+    def start_sound(self):
+        """The sound server of a desktop started with sound="later", at the address the program was given."""
+        self._start_sound(self.sound_dir)
+
+    def _start_sound(self, directory=None):
         session = os.path.join(SOURCE, "scripts", "pulse-session")
-        values = exports(subprocess.run([session, "start"], check=True, capture_output=True, text=True).stdout)
+        values = exports(subprocess.run([session, "start"] + ([directory] if directory else []), check=True,
+                                        capture_output=True, text=True).stdout)
         self.env.update(values)
         self.test.addCleanup(subprocess.run, [session, "stop", values["PELOMI_PULSE_DIR"]], check=False)
 
@@ -211,11 +219,15 @@ class Desktop:
             self.program.kill()
         self.program.communicate()
 
-    def gtk_complaints(self):
-        """GTK's and GDK's warnings and criticals among what the program has written on stderr so far."""
+    def said(self):
+        """What the program has written on stderr so far."""
         os.set_blocking(self.program.stderr.fileno(), False)
         self.stderr_so_far += self.program.stderr.read() or b""
-        return re.findall(r".*\bG[dt]k-(?:CRITICAL|WARNING).*", self.stderr_so_far.decode(errors="replace"))
+        return self.stderr_so_far.decode(errors="replace")
+
+    def gtk_complaints(self):
+        """GTK's and GDK's warnings and criticals among what the program has written on stderr so far."""
+        return re.findall(r".*\bG[dt]k-(?:CRITICAL|WARNING).*", self.said())
 
     def exit_code(self, seconds=15):
         try:
@@ -552,6 +564,19 @@ class SoundTest(ProgramTest):
         # A double click is two releases (the class has no double-click style): two rows.
         d.click_client(100, 100, 1, repeat=2)
         self.expect_cell_soon(2, 0)
+
+
+    def test_started_before_the_sound_server_it_moves_once_one_is_there(self):
+        d = self.desktop(sound="later")
+        d.start()
+        waiting = "pelomi: no sound server answers (PulseAudio or PipeWire); recording waits until one does\n"
+        self.assertTrue(wait_for(lambda: waiting in d.said()), d.said())
+        d.start_sound()
+        d.play(58)
+        self.expect_cell(self.settled_canvas(63), 0, 2)
+        begins = "pelomi: the sound server and a microphone are there; recording begins\n"
+        self.assertTrue(wait_for(lambda: begins in d.said()), d.said())
+        self.assertEqual(d.said(), waiting + begins)
 
 
 class VersionDialogTest(ProgramTest):

@@ -7,7 +7,9 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "notification_window.h"
@@ -135,10 +137,16 @@ TEST_F(WaveCapture, AMovedStreamGoesOnInTheNewLayoutAStoppedSourceIsAPause) {
     const char* const kStopped =
         "wave_capture_test: the microphone stopped (suspended or removed); recording waits until it is back\n";
     const char* const kAgain = "wave_capture_test: the microphone records again\n";
+    const char* const kGoneAndBack =
+        "wave_capture_test: the sound server went away; recording waits until it is back\n"
+        "wave_capture_test: the sound server is back; recording again\n";
     struct Case {
         const char* what;
-        bool suspended, pauses;
-    } cases[] = {{"moved", false, false}, {"suspended", true, true}, {"removed", false, true}};
+        bool suspended, pauses, restarts;  // restarts: the server too, while the source is away
+    } cases[] = {{"moved", false, false, false},
+                 {"suspended", true, true, false},
+                 {"removed", false, true, false},
+                 {"removed, then the server restarts", false, true, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ScriptedWaveDevice::Reset();
@@ -163,13 +171,20 @@ TEST_F(WaveCapture, AMovedStreamGoesOnInTheNewLayoutAStoppedSourceIsAPause) {
             Start(device, block);
             ScriptedWaveDevice::Advance(2000 * kMs);
             EXPECT_EQ(block.header.dwBytesRecorded, 0u) << "recorded while the source was stopped";
+            if (c.restarts) {
+                ScriptedWaveDevice::ServerDown();
+                ScriptedWaveDevice::ServerUp();
+                ScriptedWaveDevice::Advance(600 * kMs);
+            }
             ScriptedWaveDevice::ResumeSource();
         }
         ASSERT_TRUE(AdvanceUntilDone(block, 1000 * kMs));
         EXPECT_EQ(block.header.dwBytesRecorded, block.header.dwBufferLength);
         EXPECT_EQ(block.samples.back(), 2000) << "the new source, in its own layout";
         Close(device);
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.pauses ? std::string(kStopped) + kAgain : "");
+        // The server's return says it all: the microphone's is not told after it.
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  !c.pauses ? "" : std::string(kStopped) + (c.restarts ? kGoneAndBack : kAgain));
     }
 }
 
@@ -270,20 +285,68 @@ TEST_F(WaveCapture, AServerThatGoesAwayIsAPauseWithReconnectsAtGrowingIntervals)
     Close(device);
 }
 
-// With no server at start, opens fail at once and nothing keeps trying in the background.
-TEST_F(WaveCapture, NoServerAtStartFailsTheOpenAndSchedulesNothing) {
-    ScriptedWaveDevice::ServerDown();
-    HWAVEIN device = nullptr;
-    const WAVEFORMATEX format = PcmFormat(1, kRate, 8);
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(waveInOpen(&device, WAVE_MAPPER, &format, window.callback(), 0, CALLBACK_WINDOW), MMSYSERR_NODRIVER);
-    EXPECT_EQ(waveInOpen(&device, WAVE_MAPPER, &format, window.callback(), 0, CALLBACK_WINDOW), MMSYSERR_NODRIVER);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "wave_capture_test: no sound server answers (PulseAudio or PipeWire): nothing is recorded\n")
-        << "said once, however often the program asks";
-    EXPECT_EQ(waveInGetNumDevs(), 0u);
-    ScriptedWaveDevice::Advance(5000 * kMs);
-    EXPECT_EQ(ScriptedWaveDevice::ConnectAttempts().size(), 3u) << "one for each open, one for the count";
+// Our choice: started before the desktop's sound is ready (no server, a server with no microphone, or one
+// that takes the connection and answers nothing), the open succeeds within the answer time and its block
+// waits, told once; the server or source is asked for again at growing intervals (a stalled one is just
+// waited for), and once there the block fills with fresh sound within a second, told once more.
+TEST_F(WaveCapture, StartedBeforeTheServerOrItsMicrophoneTheDeviceWaitsForThem) {
+    const std::string kBegins =
+        "wave_capture_test: the sound server and a microphone are there; recording begins\n";
+    struct Case {
+        const char* what;
+        void (*withhold)();
+        void (*give)();
+        const char* news;
+        std::vector<uint64_t> (*attempts)();
+        uint64_t waited;  // what the open waited for an answer, in scripted time
+    } cases[] = {
+        {"no server", ScriptedWaveDevice::ServerDown, ScriptedWaveDevice::ServerUp,
+         "no sound server answers (PulseAudio or PipeWire); recording waits until one does",
+         ScriptedWaveDevice::ConnectAttempts, 0},
+        {"no microphone", [] { ScriptedWaveDevice::StopSource(false); }, ScriptedWaveDevice::ResumeSource,
+         "the sound server has no microphone; recording waits until there is one", ScriptedWaveDevice::StreamAttempts,
+         0},
+        {"a stalled server", ScriptedWaveDevice::ServerStalls, ScriptedWaveDevice::ServerContinues,
+         "no sound server answers (PulseAudio or PipeWire); recording waits until one does", nullptr, 400 * kMs},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedWaveDevice::Reset();
+        ScriptedWaveDevice::CaptureWithClock(kFragment, kLatency, 1, PositionSound);
+        c.withhold();
+        ::testing::internal::CaptureStderr();
+        const uint64_t openedAt = ScriptedWaveDevice::Now();
+        HWAVEIN device = Open();
+        EXPECT_EQ(ScriptedWaveDevice::Now() - openedAt, c.waited) << "the window waited";
+        Close(device);
+        window.Pump();
+        device = Open();  // the program's next open waits no more
+        EXPECT_EQ(ScriptedWaveDevice::Now() - openedAt, c.waited);
+        EXPECT_EQ(waveInGetNumDevs(), 1u);
+        Block block(kBlockFrames);
+        Start(device, block);
+        EXPECT_EQ(window.Pump(), (std::vector<Notification>{WimOpen(device)}));
+        ScriptedWaveDevice::Advance(3000 * kMs);
+        EXPECT_EQ(block.header.dwBytesRecorded, 0u);
+        if (c.attempts) {
+            const std::vector<uint64_t> all = c.attempts();  // from the last open's on
+            const std::vector<uint64_t> attempts(std::upper_bound(all.begin(), all.end(), openedAt) - 1, all.end());
+            const uint64_t gaps[] = {50, 100, 200, 400, 500, 500};
+            ASSERT_GE(attempts.size(), 1 + std::size(gaps));
+            for (size_t i = 0; i < std::size(gaps); ++i)
+                EXPECT_EQ(attempts[i + 1] - attempts[i], gaps[i] * kMs) << "attempt " << i;
+        } else {
+            EXPECT_EQ(ScriptedWaveDevice::ConnectAttempts().size(), 1u) << "a connect under way is waited for";
+        }
+        c.give();
+        const uint64_t readyAt = ScriptedWaveDevice::Now();
+        streamOpenedAt = 0;
+        ASSERT_TRUE(AdvanceUntilDone(block));
+        EXPECT_LE(ScriptedWaveDevice::Now() - readyAt, 1000 * kMs);
+        EXPECT_EQ(block.samples.front(), 0) << "the new stream's first sound, nothing older";
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "wave_capture_test: " + std::string(c.news) + "\n" + kBegins);
+        Close(device);
+    }
 }
 
 // The layer mixes the source down itself: the average of its channels, as PulseAudio does, whichever

@@ -26,8 +26,8 @@ struct ScriptedServer {
     uint64_t now = 1000000;
     bool up = true, connected = false;
     bool sourceGone = false;  // new streams are refused
-    int failConnects = 0, failStreams = 0;
-    std::vector<ScriptedRecord> records;
+    bool stalled = false, connectPending = false;
+    std::vector<ScriptedRecord> records, pending;  // streams recording; asked for while stalled
     std::deque<std::vector<uint8_t>> immediate;
     uint64_t fragmentUsec = 0;  // 0: sound only when fed
     int64_t latencyUsec = 0;    // from capture to arrival; below 0, sound runs ahead of the clock
@@ -35,7 +35,7 @@ struct ScriptedServer {
     std::function<int16_t(int64_t, int)> sound;
     uint64_t deferUntil = 0, timerAt = 0;
     int turns = 0;
-    std::vector<uint64_t> connects;
+    std::vector<uint64_t> connects, streams;
 };
 
 ScriptedServer& Server() {
@@ -108,23 +108,27 @@ void Unlock() { Server().lock.unlock(); }
 uint64_t Now() { return Server().now; }
 uint64_t FragmentUsec() { return Server().fragmentUsec; }
 
-void Connect() {
+void AnswerConnect() {
     ScriptedServer& server = Server();
-    server.connects.push_back(server.now);
-    server.connected = server.up && server.failConnects == 0;
-    if (server.failConnects > 0) --server.failConnects;
+    server.connected = server.up;
     if (server.connected)
         WaveServerAnswered(Backend());
     else
         WaveServerGone(Backend());
 }
 
-void Disconnect() { Server().connected = false; }
-
-void OpenStream(WaveStream* stream, uint32_t rate) {
+void Connect() {
     ScriptedServer& server = Server();
-    if (server.failStreams > 0 || server.sourceGone) {
-        if (server.failStreams > 0) --server.failStreams;
+    server.connects.push_back(server.now);
+    server.connectPending = server.stalled;
+    if (!server.stalled) AnswerConnect();
+}
+
+void Disconnect() { Server().connected = Server().connectPending = false; }
+
+void AnswerStream(WaveStream* stream, uint32_t rate) {
+    ScriptedServer& server = Server();
+    if (server.sourceGone) {
         WaveStreamRefused(stream);
         return;
     }
@@ -132,11 +136,20 @@ void OpenStream(WaveStream* stream, uint32_t rate) {
     WaveStreamReady(stream, server.channels);
 }
 
+void OpenStream(WaveStream* stream, uint32_t rate) {
+    ScriptedServer& server = Server();
+    server.streams.push_back(server.now);
+    if (server.stalled)
+        server.pending.push_back({stream, rate, server.now, 0});
+    else
+        AnswerStream(stream, rate);
+}
+
 void CloseStream(WaveStream* stream) {
-    auto& records = Server().records;
-    records.erase(std::remove_if(records.begin(), records.end(),
-                                 [stream](const ScriptedRecord& record) { return record.owner == stream; }),
-                  records.end());
+    for (auto* records : {&Server().records, &Server().pending})
+        records->erase(std::remove_if(records->begin(), records->end(),
+                                      [stream](const ScriptedRecord& record) { return record.owner == stream; }),
+                       records->end());
 }
 
 // Fed sound is captured as it is fed; timed sound as the clock runs.
@@ -264,18 +277,14 @@ void ScriptedWaveDevice::Reset() {
     Hold hold(server.lock);
     server.immediate.clear();
     server.up = true;
-    server.sourceGone = false;
-    server.failConnects = server.failStreams = 0;
+    server.sourceGone = server.stalled = server.connectPending = false;
+    server.pending.clear();
     server.fragmentUsec = server.latencyUsec = 0;
     server.channels = 1;
     server.sound = nullptr;
     server.turns = 0;
     server.connects.clear();
-}
-
-void ScriptedWaveDevice::FailOpens(MMRESULT result, int count) {
-    Hold hold(Server().lock);
-    (result == MMSYSERR_NODRIVER ? Server().failConnects : Server().failStreams) = count;
+    server.streams.clear();
 }
 
 void ScriptedWaveDevice::QueueImmediate(std::vector<uint8_t> bytes) {
@@ -386,9 +395,32 @@ void ScriptedWaveDevice::ServerUp() {
     Server().up = true;
 }
 
+void ScriptedWaveDevice::ServerStalls() {
+    Hold hold(Server().lock);
+    Server().stalled = true;
+}
+
+void ScriptedWaveDevice::ServerContinues() {
+    Hold hold(Server().lock);
+    ScriptedServer& server = Server();
+    server.stalled = false;
+    if (server.connectPending) {
+        server.connectPending = false;
+        AnswerConnect();
+    }
+    const std::vector<ScriptedRecord> asked = std::move(server.pending);
+    server.pending.clear();
+    for (const ScriptedRecord& record : asked) AnswerStream(record.owner, record.rate);
+}
+
 std::vector<uint64_t> ScriptedWaveDevice::ConnectAttempts() {
     Hold hold(Server().lock);
     return Server().connects;
+}
+
+std::vector<uint64_t> ScriptedWaveDevice::StreamAttempts() {
+    Hold hold(Server().lock);
+    return Server().streams;
 }
 
 }  // namespace w32

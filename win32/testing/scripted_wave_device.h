@@ -37,11 +37,6 @@ public:
     // counts are zero, no hook, sound only when fed. Devices still open stay open.
     static void Reset();
 
-    // The next `count` opens that need the server fail with `result` (MMSYSERR_NODRIVER: no server answers a
-    // connect; MMSYSERR_BADDEVICEID: the server has no source for a new stream); waveInOpen returns it and
-    // posts nothing.
-    static void FailOpens(MMRESULT result, int count = 1);
-
     // Each later start takes the oldest queued chunk and delivers it at once, inside waveInStart; with
     // nothing queued a started stream stays silent until fed.
     static void QueueImmediate(std::vector<uint8_t> bytes);
@@ -81,7 +76,12 @@ public:
     // The server stops answering (and drops the connection) / answers again.
     static void ServerDown();
     static void ServerUp();
+    // The server takes connects and streams and answers nothing (a stopped process) / answers what it was
+    // asked meanwhile.
+    static void ServerStalls();
+    static void ServerContinues();
     static std::vector<uint64_t> ConnectAttempts();  // scripted times of the core's connects
+    static std::vector<uint64_t> StreamAttempts();   // ...and of the streams it asked for
 };
 
 }  // namespace w32

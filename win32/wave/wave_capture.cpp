@@ -141,9 +141,7 @@ void UpdateReading(WaveCore& core) {
 }
 
 void WaveStreamReady(WaveStream* stream, uint16_t channels) {
-    if (stream->core->toldStopped) Tell("the microphone records again");
-    stream->core->toldStopped = false;
-    stream->core->recorded = true;
+    TellRecording(*stream->core);
     stream->state = StreamState::Running;
     stream->channels = channels;
     ForgetSound(*stream);

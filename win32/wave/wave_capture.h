@@ -10,10 +10,8 @@ namespace w32 {
 // The core's record of one open device.
 struct WaveListener;
 
-// waveInGetNumDevs: 1 once the backend's server has been reached (it may be away for now), else 0.
-UINT CountWaveSources(const WaveBackend* backend);
-// MMSYSERR_NOERROR and *listener set, or what waveInOpen returns: MMSYSERR_NODRIVER when no server was
-// ever reached, MMSYSERR_BADDEVICEID when the server has no source. Answers within a second.
+// MMSYSERR_NOERROR and *listener set, within kAnswerTimeout of each thing asked of the server: the device
+// waits for a server and a microphone that are not there yet.
 MMRESULT OpenWaveListener(const WaveBackend* backend, const WaveCaptureFormat& format, WaveInputPort* port,
                           WaveListener** listener);
 void StartWaveListener(WaveListener* listener);
@@ -23,7 +21,7 @@ void StopWaveListener(WaveListener* listener);
 void WaveBufferAdded(WaveListener* listener);
 void CloseWaveListener(WaveListener* listener);
 // On installing a backend (again): gives back the streams no device holds and, with no device open, forgets
-// the server was reached, so the backend starts afresh.
+// what it heard and told, so that the backend starts afresh.
 void ForgetWaveServer(const WaveBackend* backend);
 
 // The header queue, for the core (under the backend's lock; they take the port's own lock). `count` bytes

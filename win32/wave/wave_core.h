@@ -12,7 +12,9 @@
 
 namespace w32 {
 
-constexpr uint64_t kAnswerTimeout = 400000;  // a server that does not answer must not freeze the window
+// The longest a wave call waits for a server's answer (a connect, a new stream): one that accepts the
+// connection and then answers nothing (stopped, swapped out) must not freeze the window; the device waits on.
+constexpr uint64_t kAnswerTimeout = 400000;
 constexpr uint64_t kIdleRelease = 1000000;   // the program's cycle reopens within milliseconds
 constexpr uint64_t kFirstRetry = 50000;      // reconnects: 50 ms after the loss, then twice as long...
 constexpr uint64_t kLongestRetry = 500000;   // ...up to half a second, so a server back is heard within 2 s
@@ -28,10 +30,11 @@ enum class StreamState { Opening, Running, Waiting, Refused, Stopped };
 struct WaveCore {
     const WaveBackend* backend = nullptr;
     Link link = Link::Down;
-    bool reached = false;  // a server answered once: from then on its absence is a pause
-    bool recorded = false;  // a source recorded once: from then on a server without one is a pause too
-    // What the user was told on stderr, said once each time it changes.
-    bool toldNoServer = false, toldGone = false, toldStopped = false;
+    uint64_t connectingSince = 0;
+    bool recorded = false;  // a source recorded once: from then on what stops it is a pause, told as such
+    // What the user was told on stderr, said once each time it changes: before recording first began, why it
+    // waits; after, that the server went or the microphone stopped.
+    bool toldWaiting = false, toldGone = false, toldStopped = false;
     uint64_t retryAt = 0, retryDelay = kFirstRetry;
     uint64_t timerAt = 0;  // when the backend's timer is set for (0: not set)
     std::vector<WaveStream*> streams;
@@ -42,6 +45,7 @@ struct WaveStream {
     WaveCore* core = nullptr;
     uint32_t rate = 0;
     StreamState state = StreamState::Waiting;
+    uint64_t openingSince = 0;
     uint16_t channels = 1;
     int pins = 0;  // an open waiting on the stream keeps it
     std::vector<WaveListener*> listeners;
@@ -86,6 +90,9 @@ inline size_t FrameBytes(const WaveCaptureFormat& format) { return format.channe
 // stopping and recording again, are told on stderr, one line each time it changes, for the user of a
 // program whose window just stands still meanwhile.
 void Tell(const char* news);
+
+// A stream records: the first time, or again after the microphone stopped.
+void TellRecording(WaveCore& core);
 
 // The sound side.
 void ForgetSound(WaveStream& stream);

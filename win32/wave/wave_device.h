@@ -91,7 +91,7 @@ void WaveTimerDue(const WaveBackend& backend);
 
 // Completes `backend` as above and makes it the one waveInOpen uses from now on; false, with one line on
 // stderr, when it lacks a required member. Devices already open keep the backend they were opened with;
-// with none open, a backend installed again starts afresh (disconnected, its server not yet reached).
+// with none open, a backend installed again starts afresh (disconnected, nothing recorded or told yet).
 // Before any is installed, waveInOpen fails with MMSYSERR_NODRIVER.
 bool InstallWaveBackend(WaveBackend& backend);
 

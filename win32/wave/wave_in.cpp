@@ -153,10 +153,8 @@ const w32::WaveBackend* InstalledDevice() {
 
 }  // namespace
 
-extern "C" UINT WINAPI waveInGetNumDevs(void) {
-    const w32::WaveBackend* backend = InstalledDevice();
-    return backend != nullptr ? w32::CountWaveSources(backend) : 0;
-}
+// Our choice: with a sound backend, the default source is one device, there or awaited (opens wait for it).
+extern "C" UINT WINAPI waveInGetNumDevs(void) { return InstalledDevice() != nullptr ? 1 : 0; }
 
 // Our choice: on failure *device is left as it was. Device 0 and WAVE_MAPPER both name the default source.
 extern "C" MMRESULT WINAPI waveInOpen(LPHWAVEIN device, UINT deviceId, LPCWAVEFORMATEX format,

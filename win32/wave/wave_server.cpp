@@ -1,8 +1,10 @@
 // The capture core's server side: opening and closing devices on the shared streams, a stream nobody holds
-// given back after a second, and the server's comings and goings. Our choice (Linux): once a server has
-// been reached, its going away is a pause of the device, not its removal: buffers being filled come back
-// with what they hold, opens and starts succeed and their blocks wait, and reconnects come at growing
-// intervals (50 ms doubling to 500 ms: one timer, no thread, no busy loop) until a server answers.
+// given back after a second, and the server's comings and goings. Our choice (Linux): a device never fails
+// for want of a server or a microphone, where Windows' waveInOpen would fail for good: the program is
+// started with the session, before the desktop's sound is ready. With no server, or no source, opens and
+// starts succeed and their blocks wait; a server that goes away is a pause, and buffers being filled come
+// back with what they hold. Connects and streams are asked for again at growing intervals (50 ms doubling
+// to 500 ms: one timer, no thread, no busy loop) until one is there.
 #include <errno.h>  // program_invocation_short_name
 
 #include <algorithm>
@@ -22,9 +24,10 @@ bool AnyListener(const WaveCore& core) {
                        [](const WaveStream* stream) { return !stream->listeners.empty(); });
 }
 
+// Until the server has answered what was asked of it at `askedAt`, at most kAnswerTimeout after.
 template <class Done>
-bool WaitUntil(WaveCore& core, Done done) {
-    const uint64_t end = core.backend->Now() + kAnswerTimeout;
+bool WaitUntil(WaveCore& core, uint64_t askedAt, Done done) {
+    const uint64_t end = askedAt + kAnswerTimeout;
     while (!done()) {
         if (core.backend->Now() >= end) return false;
         core.backend->Wait(end);
@@ -45,13 +48,28 @@ void Rearm(WaveCore& core) {
 }
 
 void ScheduleRetry(WaveCore& core) {
-    if (!core.reached || core.retryAt != 0 || !AnyListener(core)) return;
+    if (core.retryAt != 0 || !AnyListener(core)) return;
     core.retryAt = core.backend->Now() + core.retryDelay;
+    core.retryDelay = std::min(2 * core.retryDelay, kLongestRetry);  // for the attempt after, should this fail
     Rearm(core);
+}
+
+// Before recording first began, the user is told once why nothing moves yet.
+void TellWaiting(WaveCore& core, const char* why) {
+    if (core.recorded || core.toldWaiting) return;
+    Tell(why);
+    core.toldWaiting = true;
+}
+
+void Connect(WaveCore& core) {
+    core.link = Link::Connecting;
+    core.connectingSince = core.backend->Now();
+    core.backend->Connect();
 }
 
 void OpenBackendStream(WaveStream& stream) {
     stream.state = StreamState::Opening;
+    stream.openingSince = stream.core->backend->Now();
     stream.core->backend->OpenStream(&stream, stream.rate);
 }
 
@@ -76,8 +94,7 @@ void Pause(WaveCore& core) {
 void Retry(WaveCore& core) {
     if (!AnyListener(core)) return;
     if (core.link == Link::Down) {
-        core.link = Link::Connecting;
-        core.backend->Connect();
+        Connect(core);
         return;
     }
     for (WaveStream* stream : std::vector<WaveStream*>(core.streams))
@@ -101,7 +118,6 @@ WaveCore& CoreOf(const WaveBackend& backend) {
 void WaveServerAnswered(const WaveBackend& backend) {
     WaveCore& core = CoreOf(backend);
     core.link = Link::Up;
-    core.reached = true;
     if (core.toldGone) Tell("the sound server is back; recording again");
     core.toldGone = false;
     core.retryDelay = kFirstRetry;
@@ -112,24 +128,25 @@ void WaveServerAnswered(const WaveBackend& backend) {
 void WaveServerGone(const WaveBackend& backend) {
     WaveCore& core = CoreOf(backend);
     if (core.link == Link::Down) return;  // told already, by the connection and by its streams
-    if (core.link == Link::Up && core.reached && !core.toldGone) {
+    if (core.link == Link::Up && core.recorded && !core.toldGone) {
         Tell("the sound server went away; recording waits until it is back");
         core.toldGone = true;
         core.toldStopped = false;  // the server's return says it all
     }
-    core.retryDelay = core.link == Link::Up ? kFirstRetry : std::min(2 * core.retryDelay, kLongestRetry);
+    TellWaiting(core, "no sound server answers (PulseAudio or PipeWire); recording waits until one does");
+    if (core.link == Link::Up) core.retryDelay = kFirstRetry;
     core.link = Link::Down;
     core.retryAt = 0;
     Pause(core);
     ScheduleRetry(core);
 }
 
-// Our choice: a server with no source, once it had one, is a pause too; the stream is asked for again.
+// A server with no source is a pause too: the stream is asked for again.
 void WaveStreamRefused(WaveStream* stream) {
     WaveCore& core = *stream->core;
+    TellWaiting(core, "the sound server has no microphone; recording waits until there is one");
     core.backend->CloseStream(stream);
     stream->state = StreamState::Refused;
-    core.retryDelay = std::min(2 * core.retryDelay, kLongestRetry);
     ScheduleRetry(core);
 }
 
@@ -176,39 +193,24 @@ void WaveTimerDue(const WaveBackend& backend) {
     Rearm(core);
 }
 
-// Under the lock, held once (a backend's Wait lets go of it once): whether the server has been reached,
-// trying once more when it never was.
-namespace {
-
-bool Reach(WaveCore& core) {
-    if (core.reached) return true;
-    if (core.link == Link::Down) {
-        core.link = Link::Connecting;
-        core.backend->Connect();
-    }
-    WaitUntil(core, [&] { return core.link != Link::Connecting; });
-    return core.link == Link::Up;
+void TellRecording(WaveCore& core) {
+    if (!core.recorded && core.toldWaiting) Tell("the sound server and a microphone are there; recording begins");
+    if (core.toldStopped) Tell("the microphone records again");
+    core.recorded = true;
+    core.toldStopped = false;
+    core.retryDelay = kFirstRetry;
 }
 
-}  // namespace
-
-UINT CountWaveSources(const WaveBackend* backend) {
-    WaveCore& core = CoreOf(*backend);
-    BackendLock guard(*backend);
-    return Reach(core) ? 1 : 0;
-}
-
+// Waits (under the lock, held once: a backend's Wait lets go of it once) for the server's answers, at most
+// kAnswerTimeout for each; whatever the answers, the device is opened and waits for what is missing.
 MMRESULT OpenWaveListener(const WaveBackend* backend, const WaveCaptureFormat& format, WaveInputPort* port,
                           WaveListener** opened) {
     WaveCore& core = CoreOf(*backend);
     BackendLock guard(*backend);
-    if (!Reach(core)) {
-        if (core.link == Link::Connecting) backend->Disconnect();
-        core.link = Link::Down;
-        if (!core.toldNoServer) Tell("no sound server answers (PulseAudio or PipeWire): nothing is recorded");
-        core.toldNoServer = true;
-        return MMSYSERR_NODRIVER;
-    }
+    if (core.link == Link::Down && core.retryAt == 0) Connect(core);  // else a reconnect is due anyway
+    WaitUntil(core, core.connectingSince, [&] { return core.link != Link::Connecting; });
+    if (core.link == Link::Connecting)
+        TellWaiting(core, "no sound server answers (PulseAudio or PipeWire); recording waits until one does");
     WaveStream* stream = nullptr;
     for (WaveStream* candidate : core.streams)
         if (candidate->rate == format.samplesPerSecond) stream = candidate;
@@ -220,12 +222,8 @@ MMRESULT OpenWaveListener(const WaveBackend* backend, const WaveCaptureFormat& f
         if (core.link == Link::Up) OpenBackendStream(*stream);
     }
     ++stream->pins;
-    WaitUntil(core, [&] { return stream->state != StreamState::Opening; });
+    WaitUntil(core, stream->openingSince, [&] { return stream->state != StreamState::Opening; });
     --stream->pins;
-    if (stream->state == StreamState::Refused && stream->listeners.empty() && !core.recorded) {
-        Release(stream);
-        return MMSYSERR_BADDEVICEID;
-    }
     auto* listener = new WaveListener;
     listener->stream = stream;
     listener->port = port;
@@ -262,8 +260,8 @@ void ForgetWaveServer(const WaveBackend* backend) {
     if (AnyListener(core)) return;
     backend->Disconnect();
     core.link = Link::Down;
-    core.reached = core.recorded = false;
-    core.toldNoServer = core.toldGone = core.toldStopped = false;
+    core.recorded = false;
+    core.toldWaiting = core.toldGone = core.toldStopped = false;
     core.retryAt = 0;
     core.retryDelay = kFirstRetry;
 }
