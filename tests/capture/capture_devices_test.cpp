@@ -31,7 +31,8 @@ using namespace soundtest;
 // What happens to the sources. Sources are null sinks' monitors at the rate and layout given, each with a
 // tone of its own amplitude playing into it; `remapped` ones are recorded through a remapping source
 // (NAME_mic), which can be suspended as a microphone can.
-enum class Does { Add, AddAsDefault, AddRemappedAsDefault, Remove, MakeDefault, Move, Suspend, Resume };
+// Restart: the program ends and starts again (the server puts its stream where the user last chose).
+enum class Does { Add, AddAsDefault, AddRemappedAsDefault, Remove, MakeDefault, Move, Suspend, Resume, Restart };
 // Levels: kIdle, nothing recorded yet; kStops, recording stops.
 constexpr int kIdle = -1, kStops = -2, kSame = -3;
 
@@ -91,6 +92,13 @@ const Scenario kScenarios[] = {
      {Add("a", 48000, 2, 30, kIdle), Add("b", 16000, 1, 60, kIdle), Add("c", 44100, 1, 90, kIdle),
       Change(Does::MakeDefault, "a", 30), Change(Does::Move, "b", 60), Change(Does::MakeDefault, "c", 60),
       Change(Does::Remove, "b", 90)}},
+    // The user's choice both ways: moved on and back to the default, which it then follows again, and
+    // moved once more; a and b have the same format.
+    {"TheUsersChoiceHoldsBackToTheDefaultAndAtTheNextStart",
+     {Add("a", 44100, 1, 30, kIdle), Add("b", 44100, 1, 60, kIdle), Add("c", 48000, 2, 90, kIdle),
+      Change(Does::MakeDefault, "a", 30), Change(Does::Move, "b", 60), Change(Does::Move, "c", 90),
+      Change(Does::Move, "a", 30), Change(Does::MakeDefault, "c", 90), Change(Does::Move, "b", 60),
+      Change(Does::Restart, "b", 60)}},
 };
 
 // The pitch of the tones played: upward crossings of the zero line in a block (441 Hz: 36.75 a block).
@@ -162,6 +170,10 @@ protected:
                 Shell("pactl move-source-output " + OurStream("output") + " " + source.recorded);
                 return false;
             }));
+            break;
+        case Does::Restart:
+            window.Pump();
+            w32::UsePulseWaveDevice();  // with no device open, the backend starts afresh
             break;
         case Does::Suspend:
         case Does::Resume:
@@ -237,6 +249,9 @@ TEST_P(DevicesChange, RecordingFollowsTheSourcesWithOneLineWhenItStopsAndOneWhen
         if (recording) {
             EXPECT_TRUE(PumpUntil([&] { return (inARow = BlockShows(step.level) ? inARow + 1 : 0) == 4; }))
                 << "not back for good: " << lastBlock;
+        }
+        if (step.does == Does::Move || step.does == Does::Restart) {
+            EXPECT_EQ(OurStream("source"), SourceIndex(sources[step.name].recorded)) << "not where the user put it";
         }
         const std::string said = ::testing::internal::GetCapturedStderr();
         if (step.news) {

@@ -40,9 +40,14 @@ struct PulseServer {
     bool relinking = false;  // the next stream opened is one opened again for its layout
     bool piecesFrameShort = false;  // PulseAudio itself: its pieces come a frame shorter than asked for
     // Our choice: the source the user moved our stream to, in the desktop's sound settings, is kept while the
-    // program runs (never given up for the default); empty while nobody moved it: then the stream follows
+    // program is connected (never given up for the default; the server remembers it for the next start);
+    // empty while nobody moved it, or after the user moved it back to the default: then the stream follows
     // the default source.
     std::string chosenSource;
+    // The default source as last heard of, and when it changed (0: not since connecting): a move to the
+    // default just after it changed is the server's, following it; one at another time is the user's.
+    std::string defaultSource;
+    uint64_t defaultChangedAt = 0;
 };
 
 PulseServer& Pulse();
@@ -54,6 +59,8 @@ PulseRecord* Tagged(void* userdata);
 
 // The source-following side: the stream's callbacks for moves and suspensions, and the check of a new
 // stream's layout against its source's.
+// Keeps the default source known as it changes, from the moment the context is ready.
+void WatchDefaultSource(pa_context* context);
 void OnMoved(pa_stream* stream, void* userdata);
 void OnSuspended(pa_stream* stream, void* userdata);
 void CheckLayout(PulseRecord* record);

@@ -112,8 +112,10 @@ void CloseStream(WaveStream* owner) {
 void Disconnect() {
     PulseServer& server = Pulse();
     while (!server.records.empty()) CloseStream(server.records.front()->owner);
+    server.chosenSource.clear();  // the server keeps the user's choice for a new connection's stream
     if (!server.context) return;
     pa_context_set_state_callback(server.context, nullptr, nullptr);
+    pa_context_set_subscribe_callback(server.context, nullptr, nullptr);
     pa_context_disconnect(server.context);
     pa_context_unref(server.context);
     server.context = nullptr;
@@ -130,6 +132,7 @@ void OnServerInfo(pa_context*, const pa_server_info* info, void*) {
 void OnContextState(pa_context* context, void*) {
     const pa_context_state_t state = pa_context_get_state(context);
     if (state == PA_CONTEXT_READY) {
+        WatchDefaultSource(context);
         if (pa_operation* operation = pa_context_get_server_info(context, OnServerInfo, nullptr))
             pa_operation_unref(operation);
         else
