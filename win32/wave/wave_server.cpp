@@ -19,6 +19,8 @@ void Tell(const char* news) { std::fprintf(stderr, "%s: %s\n", program_invocatio
 
 namespace {
 
+constexpr const char* kNoServer = "no sound server answers (PulseAudio or PipeWire); recording waits until one does";
+
 bool AnyListener(const WaveCore& core) {
     return std::any_of(core.streams.begin(), core.streams.end(),
                        [](const WaveStream* stream) { return !stream->listeners.empty(); });
@@ -133,7 +135,7 @@ void WaveServerGone(const WaveBackend& backend) {
         core.toldGone = true;
         core.toldStopped = false;  // the server's return says it all
     }
-    TellWaiting(core, "no sound server answers (PulseAudio or PipeWire); recording waits until one does");
+    TellWaiting(core, kNoServer);
     if (core.link == Link::Up) core.retryDelay = kFirstRetry;
     core.link = Link::Down;
     core.retryAt = 0;
@@ -202,15 +204,16 @@ void TellRecording(WaveCore& core) {
 }
 
 // Waits (under the lock, held once: a backend's Wait lets go of it once) for the server's answers, at most
-// kAnswerTimeout for each; whatever the answers, the device is opened and waits for what is missing.
+// kAnswerTimeout in all; whatever the answers, the device is opened and waits for what is missing.
 MMRESULT OpenWaveListener(const WaveBackend* backend, const WaveCaptureFormat& format, WaveInputPort* port,
                           WaveListener** opened) {
     WaveCore& core = CoreOf(*backend);
     BackendLock guard(*backend);
+    const uint64_t calledAt = backend->Now();
     if (core.link == Link::Down && core.retryAt == 0) Connect(core);  // else a reconnect is due anyway
-    WaitUntil(core, core.connectingSince, [&] { return core.link != Link::Connecting; });
+    WaitUntil(core, std::min(calledAt, core.connectingSince), [&] { return core.link != Link::Connecting; });
     if (core.link == Link::Connecting)
-        TellWaiting(core, "no sound server answers (PulseAudio or PipeWire); recording waits until one does");
+        TellWaiting(core, kNoServer);
     WaveStream* stream = nullptr;
     for (WaveStream* candidate : core.streams)
         if (candidate->rate == format.samplesPerSecond) stream = candidate;
@@ -222,7 +225,7 @@ MMRESULT OpenWaveListener(const WaveBackend* backend, const WaveCaptureFormat& f
         if (core.link == Link::Up) OpenBackendStream(*stream);
     }
     ++stream->pins;
-    WaitUntil(core, stream->openingSince, [&] { return stream->state != StreamState::Opening; });
+    WaitUntil(core, std::min(calledAt, stream->openingSince), [&] { return stream->state != StreamState::Opening; });
     --stream->pins;
     auto* listener = new WaveListener;
     listener->stream = stream;
