@@ -28,13 +28,9 @@ bool AnyListener(const WaveCore& core) {
 
 // Until the server has answered what was asked of it at `askedAt`, at most kAnswerTimeout after.
 template <class Done>
-bool WaitUntil(WaveCore& core, uint64_t askedAt, Done done) {
+void WaitUntil(WaveCore& core, uint64_t askedAt, Done done) {
     const uint64_t end = askedAt + kAnswerTimeout;
-    while (!done()) {
-        if (core.backend->Now() >= end) return false;
-        core.backend->Wait(end);
-    }
-    return true;
+    while (!done() && core.backend->Now() < end) core.backend->Wait(end);
 }
 
 // The backend's one timer serves the reconnects and the idle releases. It is only ever brought forward:
