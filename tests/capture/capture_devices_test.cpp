@@ -92,13 +92,13 @@ const Scenario kScenarios[] = {
      {Add("a", 48000, 2, 30, kIdle), Add("b", 16000, 1, 60, kIdle), Add("c", 44100, 1, 90, kIdle),
       Change(Does::MakeDefault, "a", 30), Change(Does::Move, "b", 60), Change(Does::MakeDefault, "c", 60),
       Change(Does::Remove, "b", 90)}},
-    // The user's choice both ways: moved on and back to the default, which it then follows again, and
-    // moved once more; a and b have the same format.
+    // The user's choice both ways: moved on and back to the default, which it then follows again (after a
+    // restart too), and moved once more; a and b have the same format.
     {"TheUsersChoiceHoldsBackToTheDefaultAndAtTheNextStart",
      {Add("a", 44100, 1, 30, kIdle), Add("b", 44100, 1, 60, kIdle), Add("c", 48000, 2, 90, kIdle),
       Change(Does::MakeDefault, "a", 30), Change(Does::Move, "b", 60), Change(Does::Move, "c", 90),
-      Change(Does::Move, "a", 30), Change(Does::MakeDefault, "c", 90), Change(Does::Move, "b", 60),
-      Change(Does::Restart, "b", 60)}},
+      Change(Does::Move, "a", 30), Change(Does::Restart, "a", 30), Change(Does::MakeDefault, "c", 90),
+      Change(Does::Move, "b", 60), Change(Does::Restart, "b", 60)}},
 };
 
 // The pitch of the tones played: upward crossings of the zero line in a block (441 Hz: 36.75 a block).
