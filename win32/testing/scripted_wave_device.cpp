@@ -1,5 +1,5 @@
-// The tests' scripted sound backend: a pretend server that answers every call at once, under the capture core.
-// [x] connect, refuse, go away and come back on demand   [x] sound fed as it comes, or timed by a clock
+// The tests' scripted sound backend: a pretend server under the capture core that answers every call at once.
+// [x] connect, refuse, stall, go away and come back on demand   [x] sound fed as it comes, or timed by a clock
 // [x] deferred reading and the core's timer on scripted time   [x] sources moved, stopped and back
 // [ ] a real server (see pulse/)
 #include "testing/scripted_wave_device.h"
