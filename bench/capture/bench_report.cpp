@@ -32,19 +32,6 @@ double Percentile(std::vector<double> values, double fraction) {
     return values[static_cast<size_t>(fraction * (values.size() - 1) + 0.5)];
 }
 
-std::vector<TimedLevel> Within(const std::vector<TimedLevel>& blocks, Clock::time_point from, Clock::time_point to) {
-    std::vector<TimedLevel> inside;
-    for (const TimedLevel& block : blocks)
-        if (block.at >= from && block.at < to) inside.push_back(block);
-    return inside;
-}
-
-double LongestGapMs(const std::vector<TimedLevel>& blocks) {
-    double longest = 0;
-    for (size_t i = 1; i < blocks.size(); ++i) longest = std::max(longest, Ms(blocks[i].at - blocks[i - 1].at));
-    return longest;
-}
-
 // For each onset in the span, the time until the first block at its level; the missed ones count apart.
 void AddDelays(Figures* figures, const std::string& who, const std::vector<TimedLevel>& onsets,
                const std::vector<TimedLevel>& blocks, Clock::time_point from, Clock::time_point to) {
@@ -100,6 +87,19 @@ std::map<std::string, std::string> ParseJsonLine(const std::string& line) {
 }
 
 }  // namespace
+
+std::vector<TimedLevel> Within(const std::vector<TimedLevel>& blocks, Clock::time_point from, Clock::time_point to) {
+    std::vector<TimedLevel> inside;
+    for (const TimedLevel& block : blocks)
+        if (block.at >= from && block.at < to) inside.push_back(block);
+    return inside;
+}
+
+double LongestGapMs(const std::vector<TimedLevel>& blocks) {
+    double longest = 0;
+    for (size_t i = 1; i < blocks.size(); ++i) longest = std::max(longest, Ms(blocks[i].at - blocks[i - 1].at));
+    return longest;
+}
 
 Figures Summarise(const RunRecord& run) {
     Figures figures = {{"server", Quoted(run.server)}, {"setup", Quoted(run.setup)}};
@@ -180,6 +180,10 @@ bool PrintTable(const char* path) {
             std::printf("%-34s from 1 s after each of %s switches: least ratio %s, cycle blocks at the level %s\n", "",
                         field(run, "switches_measured").c_str(), field(run, "switch_least_ratio", "%.3f").c_str(),
                         field(run, "switch_levels_exact", "%.3f").c_str());
+        if (run.count("stall_ratio"))
+            std::printf("%-34s from 1 s after the server continued: ratio %s, longest gap cycle %s, reader %s\n", "",
+                        field(run, "stall_ratio", "%.3f").c_str(), field(run, "stall_cycle_longest_gap_ms").c_str(),
+                        field(run, "stall_reader_longest_gap_ms").c_str());
     }
     bool heading = false;
     for (auto& run : runs) {

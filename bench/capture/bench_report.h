@@ -24,6 +24,10 @@ struct RunRecord {
 
 Figures Summarise(const RunRecord& run);
 
+// The blocks in [from, to), and the longest time between two in a row.
+std::vector<TimedLevel> Within(const std::vector<TimedLevel>& blocks, Clock::time_point from, Clock::time_point to);
+double LongestGapMs(const std::vector<TimedLevel>& blocks);
+
 // Prints one setup's figures readably.
 void PrintFigures(const Figures& figures);
 

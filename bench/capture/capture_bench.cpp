@@ -5,8 +5,8 @@
 // PulseAudio and PipeWire and prints the table.
 //
 //   capture_bench SETUP [SECONDS [RESULTS]]   SETUP: microphone, virtual-sink, saturated,
-//                                             saturated-virtual-sink, stereo or switching; SECONDS
-//                                             measured (20);
+//                                             saturated-virtual-sink, stereo, switching, stall or
+//                                             stall-stack; SECONDS measured (20);
 //                                             RESULTS: a file the figures are added to as a JSON line
 //   capture_bench --table RESULTS             the table of every setup in RESULTS
 //
@@ -14,7 +14,9 @@
 // of it from a file; saturated: a busy loop on every core beside the microphone's tone (with
 // -virtual-sink, beside paplay's); stereo: a steady tone on both channels of a stereo source, for the
 // level the cycle measures; switching: the default source switched every 3 s between a 48 kHz stereo
-// source and a 16 kHz mono one, for the pace from a second after each switch on and the levels there.
+// source and a 16 kHz mono one, for the pace from a second after each switch on and the levels there;
+// stall and stall-stack: the server stopped for 3 s two seconds into the span, then continued, beside the
+// microphone's tone, for the pace from a second after it continued on (server_stall.h).
 // Which server and source the session has is the driver's business.
 #include <windows.h>
 #include <mmsystem.h>
@@ -37,6 +39,7 @@
 #include "picture_bank.h"
 #include "pixbuf/pixbuf_bmp_decoder.h"
 #include "pulse/pulse_wave_device.h"
+#include "server_stall.h"
 #include "source_switcher.h"
 #include "testing/headless_display.h"
 
@@ -51,6 +54,7 @@ constexpr auto kWarmUp = std::chrono::seconds(1);
 // The reader reads on a little after the span measured, so that its blocks cover it.
 constexpr auto kReaderOverrun = std::chrono::milliseconds(300);
 constexpr auto kLongestHang = std::chrono::seconds(20);
+constexpr auto kStallAfter = std::chrono::seconds(2);  // into the span measured
 
 struct CycleRun {
     std::vector<TimedLevel> blocks;
@@ -138,7 +142,8 @@ int RunSetup(const std::string& setup, double seconds, const char* resultsPath) 
     bool paplay = setup.find("virtual-sink") != std::string::npos;
     bool saturated = setup.rfind("saturated", 0) == 0;
     bool switching = setup == "switching";
-    if (!stereo && setup != "microphone" && !paplay && !saturated && !switching) {
+    bool stall = setup == "stall" || setup == "stall-stack";
+    if (!stereo && setup != "microphone" && !paplay && !saturated && !switching && !stall) {
         std::fprintf(stderr, "capture_bench: unknown setup %s\n", setup.c_str());
         return 2;
     }
@@ -160,6 +165,8 @@ int RunSetup(const std::string& setup, double seconds, const char* resultsPath) 
     // Every child is forked before any thread exists, so that the CPU time measured is the program's alone.
     SwitchingSources sources;
     if (switching) sources = StartSwitchingSources(start + kWarmUp + std::chrono::seconds(1), end);
+    ServerStall stalled;
+    if (stall) stalled = StartServerStall(setup, start + kWarmUp + kStallAfter);
     pid_t player = switching ? -1 : paplay ? StartPaplay(tonePath) : StartTonePlayer(stereo);
     ContinuousReader reader = StartContinuousReader(end + kReaderOverrun);
     std::vector<pid_t> busyLoops;
@@ -196,6 +203,7 @@ int RunSetup(const std::string& setup, double seconds, const char* resultsPath) 
     for (pid_t busy : busyLoops) EndChild(busy);
     if (player > 0) EndChild(player);
     EndSwitchingSources(sources);
+    EndServerStall(stalled);
     if (paplay) unlink(tonePath.c_str());
     if (!started) {
         std::fprintf(stderr, "capture_bench: no capture buffer\n");
@@ -208,6 +216,7 @@ int RunSetup(const std::string& setup, double seconds, const char* resultsPath) 
 
     Figures figures = Summarise(run);
     if (switching) AddSwitchFigures(run, sources, figures);
+    if (stall) AddStallFigures(run, stalled, figures);
     std::printf("capture cycle beside a continuous reader: %s, %s\n", run.server.c_str(), setup.c_str());
     PrintFigures(figures);
     AddFigures(resultsPath, figures);
