@@ -34,6 +34,7 @@ struct PulseLoop {
     std::atomic<bool> deferring{false};     // the loop thread is in a deferred wait
     std::atomic<pa_usec_t> waitingOut{0};   // ...leaving the connection unread until then (0: it is not)
     std::atomic<bool> nudged{false};        // a timer moved earlier: the wait ends
+    bool inTurn = false;                    // the latest poll found something (the loop thread's own)
     uint64_t wakeups = 0;                   // polls that found something to read (under the lock)
     std::vector<struct pollfd> watched;        // the loop thread's own, for deferred waits
 };
@@ -66,6 +67,16 @@ int MillisecondsUntil(pa_usec_t deadline, pa_usec_t now) {
 int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* userdata) {
     auto& state = *static_cast<PulseLoop*>(userdata);
     state.lock.unlock();
+    // A turn goes on while more is there already: libpulse takes one message from the connection a dispatch,
+    // and the deferral that reading a piece asks for must not leave the rest of what came before it unread.
+    if (state.inTurn) {
+        const int ready = poll(fds, count, 0);
+        if (ready != 0) {
+            state.lock.lock();
+            return ready;
+        }
+        state.inTurn = false;
+    }
     const pa_usec_t start = pa_rtclock_now();
     const pa_usec_t deadline = timeout < 0 ? 0 : start + static_cast<pa_usec_t>(timeout) * PA_USEC_PER_MSEC;
     bool nudged = false, slept = false;
@@ -100,6 +111,7 @@ int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* 
     }
     state.lock.lock();
     if (result > 0 && slept) ++state.wakeups;
+    state.inTurn = result > 0;
     return result;
 }
 
