@@ -172,26 +172,6 @@ TEST_F(CaptureCycle, StoppingBetweenDataAndCloseFindsTheDeviceClosed) {
     EXPECT_EQ(BarWidth(), 0) << "nor draw";
 }
 
-TEST_F(CaptureCycle, StartedBeforeTheServerTheCycleWaitsThenDraws) {
-    // At start: the open succeeds and its block waits, nothing is drawn; with a server there, it moves.
-    ScriptedWaveDevice::ServerDown();
-    ::testing::internal::CaptureStderr();
-    ASSERT_TRUE(StartCapture(window));
-    testwin::PumpMessages();
-    EXPECT_EQ(TakeLog(), (Dispatches{{MM_WIM_OPEN, captureDevice}}));
-    EXPECT_FALSE(ScriptedWaveDevice::Feed(BlockOfLevel(30)));
-    ScriptedWaveDevice::Advance(3000000);
-    EXPECT_EQ(BarWidth(), 0);
-    ScriptedWaveDevice::ServerUp();
-    ScriptedWaveDevice::Advance(600000);  // the next connect
-    ASSERT_TRUE(ScriptedWaveDevice::Feed(BlockOfLevel(30)));
-    testwin::PumpMessages();
-    EXPECT_EQ(BarWidth(), 30 + 5);
-    ::testing::internal::GetCapturedStderr();
-    StopCapture();
-    FreeCaptureBuffer();
-}
-
 TEST_F(CaptureCycle, ALostServerOnlyPausesTheCycle) {
     // The block in flight comes back and is drawn (over the whole buffer, so as the last one), the cycle
     // opens again and its block waits, without sound, until the server is back.
