@@ -22,9 +22,26 @@ constexpr uint64_t kReadMargin = 10000;      // for a server clock a little ahea
 constexpr uint64_t kLongestDeferral = 250000;
 constexpr uint64_t kShortestHistory = 100000;  // sound kept for starts: at least this, and four fragments
 
+// The server link and each stream, and what moves them (reports come from the backend, calls from wave_in):
+//
+//   link        event                                   goes to      and then
+//   Down        an open (none due), a retry             Connecting   an open waits for it, kAnswerTimeout at most
+//   Connecting  WaveServerAnswered                      Up           Waiting streams with devices open
+//   Connecting  WaveServerGone                          Down         a retry at the next interval
+//   Up          WaveServerGone                          Down         every stream Waiting; retries from 50 ms
+//
+//   stream      event                                   goes to      and then
+//   Waiting     link Up (an open, a retry)              Opening      an open waits for it, kAnswerTimeout at most
+//   Opening     WaveStreamReady                         Running      devices placed; intervals from 50 ms again
+//   Opening     WaveStreamRefused (no source)           Refused      Waiting at the next retry
+//   Running     WaveStreamMoved (another source)        Opening      devices keep their buffers
+//   Running     WaveStreamStopped, still open           Stopped      buffers back; WaveStreamMoved resumes it
+//   Running     WaveStreamStopped, failed               Refused      buffers back; Waiting at the next retry
+//   any         no device for kIdleRelease              (released)
+//
+// Retries come 50 ms after the first failure, then twice as long each time up to 500 ms. Nothing fails an
+// open for want of a server or a source: its device waits.
 enum class Link { Down, Connecting, Up };
-// Waiting: for the server; Refused: for a source, asked for again at the next retry; Stopped: open on a
-// suspended source.
 enum class StreamState { Opening, Running, Waiting, Refused, Stopped };
 
 struct WaveCore {
