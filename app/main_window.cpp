@@ -36,8 +36,19 @@ ATOM RegisterMainClass(HINSTANCE instance)
 int CreateMainWindow(HINSTANCE instance, int showCommand)
 {
     appInstance = instance;
-    mainWindow = CreateWindowExA(0, windowClassName, windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                                 WINDOW_WIDTH, WINDOW_HEIGHT, NULL, NULL, instance, NULL);
+    int width = WINDOW_WIDTH;
+    int height = WINDOW_HEIGHT;
+#ifdef _WIN32
+    // The Windows program is system DPI aware (docs/windows.md): on a scaled screen the frame, caption and
+    // menu bar grow while the canvas keeps its pixels, so the window grows by as much and keeps the client
+    // area the canvas is made for in WM_CREATE.
+    RECT frame = {0, 0, CLIENT_WIDTH, CLIENT_HEIGHT};
+    AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, TRUE, 0);
+    width = frame.right - frame.left;
+    height = frame.bottom - frame.top;
+#endif
+    mainWindow = CreateWindowExA(0, windowClassName, windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, width,
+                                 height, NULL, NULL, instance, NULL);
     if (mainWindow == NULL)
         return 0;
     ShowWindow(mainWindow, showCommand);

@@ -6,6 +6,9 @@
 
 const int WINDOW_WIDTH = 232;
 const int WINDOW_HEIGHT = 255;
+// The client area of that window on Windows 10 at 96 dpi, which the canvas is made to fill.
+const int CLIENT_WIDTH = 216;
+const int CLIENT_HEIGHT = 196;
 const int TITLE_MAX = 100;
 
 extern HINSTANCE appInstance;
