@@ -36,17 +36,13 @@ ATOM RegisterMainClass(HINSTANCE instance)
 int CreateMainWindow(HINSTANCE instance, int showCommand)
 {
     appInstance = instance;
-    int width = WINDOW_WIDTH;
-    int height = WINDOW_HEIGHT;
-#ifdef _WIN32
-    // The Windows program is system DPI aware (docs/windows.md): on a scaled screen the frame, caption and
-    // menu bar grow while the canvas keeps its pixels, so the window grows by as much and keeps the client
-    // area the canvas is made for in WM_CREATE.
+    // The window around the client area the canvas is made for: 232 x 255 on Windows 10 at 96 dpi. On a
+    // scaled screen the program is DPI aware (its picture stays sharp), so the frame, caption and menu bar
+    // grow while the canvas keeps its pixels, and the window grows by as much.
     RECT frame = {0, 0, CLIENT_WIDTH, CLIENT_HEIGHT};
     AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, TRUE, 0);
-    width = frame.right - frame.left;
-    height = frame.bottom - frame.top;
-#endif
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
     mainWindow = CreateWindowExA(0, windowClassName, windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, width,
                                  height, NULL, NULL, instance, NULL);
     if (mainWindow == NULL)

@@ -4,9 +4,8 @@
 
 #include <windows.h>
 
-const int WINDOW_WIDTH = 232;
-const int WINDOW_HEIGHT = 255;
-// The client area of that window on Windows 10 at 96 dpi, which the canvas is made to fill.
+// The main window's client area, which the canvas is made to fill (a window of 232 x 255 on Windows 10 at
+// 96 dpi).
 const int CLIENT_WIDTH = 216;
 const int CLIENT_HEIGHT = 196;
 const int TITLE_MAX = 100;

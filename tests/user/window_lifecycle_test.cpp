@@ -312,6 +312,26 @@ TEST_P(FrameGeometryTest, OuterSize232x255GivesTheClientSizeOfItsFrame) {
     }
 }
 
+// Whatever the metrics: the frame AdjustWindowRectEx puts around a window's client area is its window.
+TEST_P(FrameGeometryTest, AdjustWindowRectExOfTheClientAreaIsTheWindow) {
+    const FrameCase& frame = GetParam();
+    if (frame.classMenu) {
+        RegisterRecordingClass("PelomiMenuClass", CS_HREDRAW | CS_VREDRAW,
+                               reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), MAKEINTRESOURCEA(kTestMenu));
+    }
+    HWND window = Make("framed", frame.style, CW_USEDEFAULT, 0, 232, 255, nullptr, nullptr,
+                       frame.classMenu ? "PelomiMenuClass" : kClassName);
+    ASSERT_NE(window, nullptr);
+    RECT client, outer;
+    ASSERT_TRUE(GetClientRect(window, &client));
+    ASSERT_TRUE(GetWindowRect(window, &outer));
+    // The style the window has: an overlapped one has a caption, which AdjustWindowRectEx is told of.
+    const DWORD style = static_cast<DWORD>(GetWindowLongA(window, GWL_STYLE));
+    ASSERT_TRUE(AdjustWindowRectEx(&client, style, GetMenu(window) != nullptr, 0));
+    EXPECT_EQ(client.right - client.left, outer.right - outer.left);
+    EXPECT_EQ(client.bottom - client.top, outer.bottom - outer.top);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Styles, FrameGeometryTest,
     ::testing::Values(FrameCase{"OverlappedWithClassMenu", WS_OVERLAPPEDWINDOW, true, {216, 196}},

@@ -1,5 +1,5 @@
-// A window's state: frame metrics and placement (MoveWindow, ShowWindow, the rects), enabled state, parent,
-// menu, text and GetWindowLongA. Leaves out z-order, minimize/maximize, size limits after creation and
+// A window's state: frame metrics and placement (MoveWindow, ShowWindow, the rects, AdjustWindowRectEx),
+// enabled state, parent, menu, text and GetWindowLongA. Leaves out z-order, minimize/maximize, size limits after creation and
 // SetWindowLong (activation is in activation.cpp).
 #include <windows.h>
 
@@ -228,6 +228,19 @@ extern "C" BOOL WINAPI GetWindowRect(HWND window, LPRECT rect) {
     WindowObject* object = FindWindowObjectFor(window, rect);
     if (object == nullptr) return FALSE;
     *rect = ToScreen(object, object->windowRect);
+    return TRUE;
+}
+
+// The frame, caption and menu bar of NonClientInsets around `rect`. Our choice: a null rect fails with
+// ERROR_INVALID_PARAMETER.
+extern "C" BOOL WINAPI AdjustWindowRectEx(LPRECT rect, DWORD style, BOOL menu, DWORD exStyle) {
+    if (rect == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const FrameInsets insets = NonClientInsets(style, exStyle, menu != FALSE);
+    *rect = RECT{rect->left - insets.left, rect->top - insets.top, rect->right + insets.right,
+                 rect->bottom + insets.bottom};
     return TRUE;
 }
 
