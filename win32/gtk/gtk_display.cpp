@@ -178,7 +178,7 @@ void WindowCreated(const DisplayWindowInfo& info) {
     entry.className = info.className != nullptr ? info.className : "";
     entry.windowRect = info.windowRect;
     entry.clientRect = info.clientRect;
-    Backend().windows[info.window] = std::move(made);
+    GtkState().windows[info.window] = std::move(made);
     if (info.parent == nullptr)
         CreateTopLevel(entry, info);
     else
@@ -187,7 +187,7 @@ void WindowCreated(const DisplayWindowInfo& info) {
 
 // USER destroys children first; any still here lose their widgets with their parent's.
 void ForgetDescendants(HWND window) {
-    GtkBackendState& backend = Backend();
+    GtkBackendState& backend = GtkState();
     std::vector<HWND> children;
     for (const auto& [handle, entry] : backend.windows)
         if (entry->parent == window) children.push_back(handle);
@@ -199,7 +199,7 @@ void ForgetDescendants(HWND window) {
 }
 
 void WindowDestroyed(HWND window) {
-    GtkBackendState& backend = Backend();
+    GtkBackendState& backend = GtkState();
     auto found = backend.windows.find(window);
     if (found == backend.windows.end()) return;
     // Taken out of the table before GTK tears the widgets down, so that no handler finds it on the way.
@@ -346,14 +346,14 @@ const char kControlCss[] =
 
 }  // namespace
 
-GtkBackendState& Backend() {
+GtkBackendState& GtkState() {
     static GtkBackendState* state = new GtkBackendState;  // widgets may outlive static destructors
     return *state;
 }
 
 GtkWindowEntry* FindEntry(HWND window) {
     if (window == nullptr) return nullptr;
-    GtkBackendState& backend = Backend();
+    GtkBackendState& backend = GtkState();
     auto found = backend.windows.find(window);
     return found != backend.windows.end() ? found->second.get() : nullptr;
 }
@@ -382,7 +382,7 @@ void PresentWindow(GtkWindow* window) {
 bool UseGtkDisplay() {
     GdkScreen* screen = gdk_screen_get_default();
     if (screen == nullptr) return false;
-    GtkBackendState& backend = Backend();
+    GtkBackendState& backend = GtkState();
     if (backend.controlStyle == nullptr) {
         backend.controlStyle = gtk_css_provider_new();
         gtk_css_provider_load_from_data(backend.controlStyle, kControlCss, -1, nullptr);

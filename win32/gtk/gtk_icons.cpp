@@ -56,7 +56,7 @@ void ApplyWindowIcons(GtkWindowEntry& entry) {
     if (GdkPixbuf* pixbuf = IconPixbuf(small, kSmallIconSize)) icons = g_list_append(icons, pixbuf);
     if (icons == nullptr) return;
     gtk_window_set_icon_list(GTK_WINDOW(entry.toplevel), icons);
-    GtkBackendState& backend = Backend();
+    GtkBackendState& backend = GtkState();
     if (!backend.defaultIconsSet) {
         gtk_window_set_default_icon_list(icons);
         backend.defaultIconsSet = true;

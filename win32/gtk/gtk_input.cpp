@@ -192,7 +192,7 @@ bool IsSecondPress(HWND window, const GdkEventButton* event) {
     gint time = 400, distance = 5;
     g_object_get(gtk_settings_get_default(), "gtk-double-click-time", &time, "gtk-double-click-distance", &distance,
                  nullptr);
-    PressRecord& last = Backend().lastPress;
+    PressRecord& last = GtkState().lastPress;
     bool second = !last.wasDouble && last.window == window && last.button == event->button &&
                   event->time - last.time <= static_cast<guint32>(time) && event->x - last.x <= distance &&
                   last.x - event->x <= distance && event->y - last.y <= distance && last.y - event->y <= distance;

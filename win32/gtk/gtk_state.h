@@ -64,7 +64,7 @@ struct GtkBackendState {
     bool defaultIconsSet = false;  // the first window's icons serve dialogs and the file chooser too
 };
 
-GtkBackendState& Backend();
+GtkBackendState& GtkState();
 GtkWindowEntry* FindEntry(HWND window);      // null for windows this backend never saw
 GtkWindowEntry* TopLevelEntry(HWND window);  // the entry of the window's top-level ancestor (or itself)
 

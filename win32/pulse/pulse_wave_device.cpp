@@ -64,7 +64,7 @@ uint32_t FragmentBytes(const pa_sample_spec& spec) {
     return (frames + (Pulse().piecesFrameShort ? 1 : 0)) * static_cast<uint32_t>(pa_frame_size(&spec));
 }
 
-WaveBackend& Backend();
+WaveBackend& PulseWaveBackend();
 
 pa_mainloop_api* Api() { return PulseLoopApi(Pulse().loop); }
 
@@ -124,7 +124,7 @@ void Disconnect() {
 // Reports are made from the loop's callbacks, which hold its lock; a wave call waiting for one is woken.
 void OnServerInfo(pa_context*, const pa_server_info* info, void*) {
     Pulse().piecesFrameShort = info != nullptr && std::strcmp(info->server_name, "pulseaudio") == 0;
-    WaveServerAnswered(Backend());
+    WaveServerAnswered(PulseWaveBackend());
     SignalPulseLoop(Pulse().loop);
 }
 
@@ -136,10 +136,10 @@ void OnContextState(pa_context* context, void*) {
         if (pa_operation* operation = pa_context_get_server_info(context, OnServerInfo, nullptr))
             pa_operation_unref(operation);
         else
-            WaveServerAnswered(Backend());
+            WaveServerAnswered(PulseWaveBackend());
     } else if (!PA_CONTEXT_IS_GOOD(state)) {
         pa_context_set_state_callback(context, nullptr, nullptr);  // freed by the next connect
-        WaveServerGone(Backend());
+        WaveServerGone(PulseWaveBackend());
     }
     SignalPulseLoop(Pulse().loop);
 }
@@ -158,14 +158,14 @@ void Connect() {
         pa_proplist_free(names);
     }
     if (!server.context) {
-        WaveServerGone(Backend());
+        WaveServerGone(PulseWaveBackend());
         return;
     }
     pa_context_set_state_callback(server.context, OnContextState, nullptr);
     // No autospawn: with no server running an open must fail at once, not start a daemon.
     if (pa_context_connect(server.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         pa_context_set_state_callback(server.context, nullptr, nullptr);
-        WaveServerGone(Backend());
+        WaveServerGone(PulseWaveBackend());
     }
 }
 
@@ -230,7 +230,7 @@ void OnStreamState(pa_stream* stream, void* userdata) {
         WaveStreamReady(record->owner, spec->channels);
         CheckLayout(record);
     } else if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && !serverAlive) {
-        WaveServerGone(Backend());
+        WaveServerGone(PulseWaveBackend());
     } else if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
         WaveStream* owner = record->owner;
         const bool wasChosen = !record->source.empty(), wasReady = record->ready;
@@ -297,7 +297,7 @@ void DeferReading(uint64_t until) {
     if (Pulse().loop) DeferPulseReading(Pulse().loop, until);
 }
 
-void OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void*) { WaveTimerDue(Backend()); }
+void OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void*) { WaveTimerDue(PulseWaveBackend()); }
 
 void SetTimer(uint64_t at) {
     PulseServer& server = Pulse();
@@ -310,7 +310,7 @@ void SetTimer(uint64_t at) {
     NudgePulseLoop(server.loop);
 }
 
-WaveBackend& Backend() {
+WaveBackend& PulseWaveBackend() {
     static WaveBackend backend = [] {
         WaveBackend filled{};
         filled.name = "pulseaudio";
@@ -333,7 +333,7 @@ WaveBackend& Backend() {
 
 }  // namespace
 
-void UsePulseWaveDevice() { InstallWaveBackend(Backend()); }
+void UsePulseWaveDevice() { InstallWaveBackend(PulseWaveBackend()); }
 
 PulseCaptureCounters ReadPulseCaptureCounters() {
     Lock();

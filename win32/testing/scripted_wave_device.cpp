@@ -45,7 +45,7 @@ ScriptedServer& Server() {
 
 using Hold = std::lock_guard<std::recursive_mutex>;
 
-WaveBackend& Backend();
+WaveBackend& ScriptedWaveBackend();
 
 // What the wave layer told about devices, and the hooks run then, under a lock of their own: the wave layer
 // tells with no lock held, and a hook may call it again.
@@ -112,9 +112,9 @@ void AnswerConnect() {
     ScriptedServer& server = Server();
     server.connected = server.up;
     if (server.connected)
-        WaveServerAnswered(Backend());
+        WaveServerAnswered(ScriptedWaveBackend());
     else
-        WaveServerGone(Backend());
+        WaveServerGone(ScriptedWaveBackend());
 }
 
 void Connect() {
@@ -216,7 +216,7 @@ void RunUntil(uint64_t until) {
         server.now = std::max(server.now, next);
         if (server.timerAt != 0 && server.timerAt <= server.now) {
             server.timerAt = 0;
-            WaveTimerDue(Backend());
+            WaveTimerDue(ScriptedWaveBackend());
         }
         if (piece != 0 && piece <= server.now) ReadPieces();
     }
@@ -244,7 +244,7 @@ WaveBackend MakeScriptedBackend() {
     return backend;
 }
 
-WaveBackend& Backend() {
+WaveBackend& ScriptedWaveBackend() {
     static WaveBackend backend = MakeScriptedBackend();
     return backend;
 }
@@ -263,7 +263,7 @@ void DeliverImmediate() {
 }  // namespace
 
 void ScriptedWaveDevice::Reset() {
-    InstallWaveBackend(Backend());
+    InstallWaveBackend(ScriptedWaveBackend());
     {
         std::lock_guard<std::mutex> guard(Devices().lock);
         const ScriptedWaveCounts open = Devices().counts;
@@ -311,7 +311,7 @@ bool ScriptedWaveDevice::Feed(const void* bytes, size_t count) {
 void ScriptedWaveDevice::LoseSource() {
     Hold hold(Server().lock);
     Server().connected = false;
-    WaveServerGone(Backend());
+    WaveServerGone(ScriptedWaveBackend());
     // Scripted time runs on to the reconnect, without sound.
     for (int waited = 0; Server().up && !Server().connected && waited < 1000; ++waited) RunUntil(Server().now + 1000);
 }
@@ -387,7 +387,7 @@ void ScriptedWaveDevice::ServerDown() {
     Hold hold(Server().lock);
     Server().up = false;
     Server().connected = false;
-    WaveServerGone(Backend());
+    WaveServerGone(ScriptedWaveBackend());
 }
 
 void ScriptedWaveDevice::ServerUp() {
