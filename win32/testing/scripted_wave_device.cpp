@@ -76,9 +76,6 @@ void DeviceChanged(WaveDeviceEvent event) {
             ++counts.openStreams;
             hook = Devices().onOpen;
             break;
-        case WaveDeviceEvent::OpenFailed:
-            ++counts.failedOpens;
-            break;
         case WaveDeviceEvent::Started:
             ++counts.starts;
             ++counts.startedStreams;

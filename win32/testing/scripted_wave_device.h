@@ -19,8 +19,7 @@ namespace w32 {
 
 // What the wave layer did with devices since the last reset, as the backend is told (DeviceChanged).
 struct ScriptedWaveCounts {
-    int opens = 0;  // successful ones
-    int failedOpens = 0;
+    int opens = 0;
     int starts = 0;
     int stops = 0;
     int closes = 0;

@@ -10,10 +10,9 @@ namespace w32 {
 // The core's record of one open device.
 struct WaveListener;
 
-// MMSYSERR_NOERROR and *listener set, within kAnswerTimeout of each thing asked of the server: the device
-// waits for a server and a microphone that are not there yet.
-MMRESULT OpenWaveListener(const WaveBackend* backend, const WaveCaptureFormat& format, WaveInputPort* port,
-                          WaveListener** listener);
+// Within kAnswerTimeout in all: the device never fails, it waits for a server and a microphone that are
+// not there yet.
+WaveListener* OpenWaveListener(const WaveBackend* backend, const WaveCaptureFormat& format, WaveInputPort* port);
 void StartWaveListener(WaveListener* listener);
 // When it returns, nothing more is written into the port's buffers until the next start.
 void StopWaveListener(WaveListener* listener);

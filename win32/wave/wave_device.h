@@ -28,7 +28,7 @@ struct WaveCaptureFormat {
 };
 
 // What a wave call did with a device, for a backend that watches devices (the scripted one counts them).
-enum class WaveDeviceEvent { Opened, OpenFailed, Started, Stopped, Closed };
+enum class WaveDeviceEvent { Opened, Started, Stopped, Closed };
 
 // A sound backend: a table of functions, filled member by member by name and completed by
 // InstallWaveBackend. DeferReading and DeviceChanged may be left null and get their defaults there (nothing
@@ -65,7 +65,7 @@ struct WaveBackend {
     // Calls WaveTimerDue at `at` or a little later (0: never); a later call replaces the time.
     void (*SetTimer)(uint64_t at);
     // With no lock held, on the wave call's thread, for a device opened with this backend: inside a
-    // successful waveInOpen before MM_WIM_OPEN is posted (a failed one too), inside waveInStart once the block
+    // successful waveInOpen before MM_WIM_OPEN is posted, inside waveInStart once the block
     // is placed, at waveInStop, waveInReset or waveInClose stopping it, and at waveInClose.
     void (*DeviceChanged)(WaveDeviceEvent event);
 };

@@ -181,12 +181,7 @@ extern "C" MMRESULT WINAPI waveInOpen(LPHWAVEIN device, UINT deviceId, LPCWAVEFO
     auto object = std::make_unique<WaveInDevice>();
     object->backend = backend;
     object->port.notify = query ? nullptr : window;
-    MMRESULT result = w32::OpenWaveListener(backend, capture, &object->port, &object->listener);
-    if (result != MMSYSERR_NOERROR) {
-        object->listener = nullptr;
-        if (!query) backend->DeviceChanged(w32::WaveDeviceEvent::OpenFailed);
-        return result;
-    }
+    object->listener = w32::OpenWaveListener(backend, capture, &object->port);
     if (query) return MMSYSERR_NOERROR;  // the object closes the trial listener as it goes
 
     WaveInDevice* opened = object.get();

@@ -201,15 +201,13 @@ void TellRecording(WaveCore& core) {
 
 // Waits (under the lock, held once: a backend's Wait lets go of it once) for the server's answers, at most
 // kAnswerTimeout in all; whatever the answers, the device is opened and waits for what is missing.
-MMRESULT OpenWaveListener(const WaveBackend* backend, const WaveCaptureFormat& format, WaveInputPort* port,
-                          WaveListener** opened) {
+WaveListener* OpenWaveListener(const WaveBackend* backend, const WaveCaptureFormat& format, WaveInputPort* port) {
     WaveCore& core = CoreOf(*backend);
     BackendLock guard(*backend);
     const uint64_t calledAt = backend->Now();
     if (core.link == Link::Down && core.retryAt == 0) Connect(core);  // else a reconnect is due anyway
     WaitUntil(core, std::min(calledAt, core.connectingSince), [&] { return core.link != Link::Connecting; });
-    if (core.link == Link::Connecting)
-        TellWaiting(core, kNoServer);
+    if (core.link == Link::Connecting) TellWaiting(core, kNoServer);
     WaveStream* stream = nullptr;
     for (WaveStream* candidate : core.streams)
         if (candidate->rate == format.samplesPerSecond) stream = candidate;
@@ -229,8 +227,7 @@ MMRESULT OpenWaveListener(const WaveBackend* backend, const WaveCaptureFormat& f
     listener->format = format;
     stream->listeners.push_back(listener);
     if (core.link != Link::Up || stream->state != StreamState::Running) ScheduleRetry(core);
-    *opened = listener;
-    return MMSYSERR_NOERROR;
+    return listener;
 }
 
 void CloseWaveListener(WaveListener* listener) {
