@@ -123,9 +123,13 @@ TEST_P(PulseWaveIn, AStereoSourceReadsTheAverageOfItsChannels) {
     EXPECT_FALSE(player.Failed());
 }
 
-// Block after block, as the program records, every block comes back full and at the tone's peak. The pace
-// and the wake-ups it costs are reported, not judged here (the reading rule itself is pinned on the
-// scripted clock in tests/wave; bench/capture measures the pace).
+// Block after block, as the program records, every block comes back full and at the tone's peak. On
+// PipeWire each piece from the server is exactly the length asked for, a whole number of them to a block:
+// a block then ends with a piece and comes back as it arrives (a piece of another length, even a frame
+// shorter, would end it inside the next one, up to a piece later, and cost a wake-up more). PulseAudio
+// sends pieces as its source posts them, never longer than asked for. The pace and the wake-ups are
+// reported, not judged here (the placement and reading rules are pinned on the scripted clock in
+// tests/wave; bench/capture measures the pace).
 TEST_P(PulseWaveIn, BackToBackBlocksComeBackFullAtTheTonesPeak) {
     TonePlayer player(source().channels, sink());
     player.SetAmplitude(60);
@@ -135,9 +139,17 @@ TEST_P(PulseWaveIn, BackToBackBlocksComeBackFullAtTheTonesPeak) {
     for (int block = 0; block < 36; ++block) EXPECT_NEAR(RecordBlockLevel(), 60, 1) << block;
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const w32::PulseCaptureCounters after = w32::ReadPulseCaptureCounters();
+    const uint64_t pieces = after.pieces - before.pieces;
     RecordProperty("blocks_per_second", std::to_string(36 / seconds));
-    RecordProperty("pieces_per_block", std::to_string((after.pieces - before.pieces) / 36.0));
+    RecordProperty("pieces_per_block", std::to_string(pieces / 36.0));
     RecordProperty("wakeups_per_block", std::to_string((after.wakeups - before.wakeups) / 36.0));
+    EXPECT_EQ(after.longerPieces, before.longerPieces) << "pieces longer than asked for";
+    if (Shell("pactl info").find("PipeWire") != std::string::npos) {
+        const uint64_t pieceFrames = uint64_t{after.fragmentUsec} * 44100 / 1000000;
+        ASSERT_EQ(BLOCK_BYTES % pieceFrames, 0u) << "a block is not a whole number of pieces";
+        EXPECT_EQ(after.wholePieces - before.wholePieces, pieces) << "pieces of another length than asked for";
+        EXPECT_NEAR(static_cast<double>(pieces), 36.0 * BLOCK_BYTES / pieceFrames, 2) << "pieces lost or split";
+    }
     EXPECT_GE(after.clockFrames, 0) << "blocks placed without the stream's clock";
     EXPECT_FALSE(player.Failed());
 }

@@ -3,6 +3,9 @@
 // however it is read; a timer set meanwhile still goes off.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include <pulse/rtclock.h>
 #include <pulse/timeval.h>
 #include <poll.h>
@@ -44,10 +47,24 @@ void OnPipeReadable(pa_mainloop_api* api, pa_io_event* event, int fd, pa_io_even
     }
 }
 
+// The loop's own hook for what waits until its lock is free; it proves the lock free by having another
+// thread take it (with the lock still held, the join would never return).
+std::atomic<w32::PulseLoop*> probedLoop{nullptr};
+std::atomic<int> releasesProbed{0};
+void ProbeRelease() {
+    w32::PulseLoop* loop = probedLoop.load();
+    if (loop == nullptr) return;
+    std::thread([loop] {
+        w32::LockPulseLoop(loop);
+        w32::UnlockPulseLoop(loop);
+    }).join();
+    ++releasesProbed;
+}
+
 class PulseLoopTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        loop = w32::StartPulseLoop();
+        loop = w32::StartPulseLoop(ProbeRelease);
         ASSERT_NE(loop, nullptr);
         ASSERT_EQ(pipe(watched.ends), 0);
         watched.loop = loop;
@@ -133,16 +150,29 @@ TEST_F(PulseLoopTest, WhatArrivesWhileDeferredIsReadInOneTurnAtTheTimeAskedForAn
     }
 }
 
-TEST_F(PulseLoopTest, AnEarlierTimeEndsADeferralAlreadyUnderWay) {
-    w32::LockPulseLoop(loop);
-    const int before = SettleIntoDeferredWait(pa_rtclock_now() + kLong);
-    Write();
-    const pa_usec_t earlier = pa_rtclock_now() + 50 * PA_USEC_PER_MSEC;
-    w32::DeferPulseReading(loop, earlier);
-    ASSERT_TRUE(WaitForReads(before + 1, kLong / 2));
-    EXPECT_GE(watched.readAt, earlier);
-    EXPECT_TRUE(PipeEmpty());
-    w32::UnlockPulseLoop(loop);
+// A new time moves a deferral already under way, earlier (a block placed) or later (a block placed while
+// reading waited for nothing placed), and what came meanwhile is read then, not at the old time.
+TEST_F(PulseLoopTest, ANewTimeMovesADeferralAlreadyUnderWay) {
+    struct Case {
+        const char* what;
+        pa_usec_t first, then;  // from now
+    } cases[] = {
+        {"earlier", kLong, 50 * PA_USEC_PER_MSEC},
+        {"later", 50 * PA_USEC_PER_MSEC, 150 * PA_USEC_PER_MSEC},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        w32::LockPulseLoop(loop);
+        const int before = SettleIntoDeferredWait(pa_rtclock_now() + c.first);
+        Write();
+        const pa_usec_t then = pa_rtclock_now() + c.then;
+        w32::DeferPulseReading(loop, then);
+        ASSERT_TRUE(WaitForReads(before + 1, kLong / 2));
+        EXPECT_GE(watched.readAt, then);
+        EXPECT_TRUE(PipeEmpty());
+        w32::DeferPulseReading(loop, 0);
+        w32::UnlockPulseLoop(loop);
+    }
 }
 
 void OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
@@ -168,6 +198,21 @@ TEST_F(PulseLoopTest, ATimerSetDuringADeferredWaitGoesOff) {
     EXPECT_TRUE(fired);
     api->time_free(timer);
     w32::UnlockPulseLoop(loop);
+}
+
+// What the callbacks leave for later (the wave layer's notifications) is handed over with the lock free: a
+// program woken by a notification must not sleep again on the lock the loop thread still holds.
+TEST_F(PulseLoopTest, WhatCallbacksLeaveIsHandedOverWithTheLockFree) {
+    probedLoop = loop;
+    const int before = releasesProbed;
+    w32::LockPulseLoop(loop);
+    Write();
+    ASSERT_TRUE(WaitForReads(2, kLong));
+    w32::UnlockPulseLoop(loop);
+    const pa_usec_t end = pa_rtclock_now() + kLong;
+    while (releasesProbed == before && pa_rtclock_now() < end) usleep(1000);
+    probedLoop = nullptr;
+    EXPECT_GT(releasesProbed, before);
 }
 
 // A server that goes away while reading is deferred is noticed at once, not when the deferral ends.

@@ -1,7 +1,8 @@
 // Client surfaces shown on a Wayland compositor through a subsurface of our own over the client area, fed
 // from shared-memory buffers that we attach, damage and commit ourselves: the Wayland counterpart of
 // gtk_x11_image.cpp, with no GTK frame or redraw of the window in between.
-// [x] Wayland present: one commit a picture, throttled by the subsurface's own frame callbacks
+// [x] Wayland present: one commit a picture, at most one a frame at 60 Hz (by time: a frame callback would
+//     wake the program once more a picture)
 // [x] the last picture again after the window is hidden and shown (GTK gives it a new surface)
 // [x] scaled outputs: a buffer of the window's scale, each pixel an N x N block (wl_surface_set_buffer_scale)
 // [x] cropped to a client area smaller than the picture (wp_viewporter; without it, GTK's frames clip)
@@ -27,10 +28,10 @@ namespace w32 {
 
 namespace {
 
-// Pictures on their way: one on the screen, one waiting for the compositor's next frame, one it may still
-// read; more only while the compositor holds on to them.
+// Pictures on their way: one on the screen, one waiting for its commit, one the compositor may still read;
+// more only while the compositor holds on to them.
 constexpr int kMaxBuffers = 4;
-constexpr gint64 kFrameWait = 34000;  // microseconds
+constexpr gint64 kFrameWait = 16667;  // microseconds: a frame at 60 Hz
 
 struct ShmBuffer {
     wl_buffer* buffer = nullptr;
@@ -50,14 +51,14 @@ struct WaylandScreenImage {
     ShmBuffer buffers[kMaxBuffers];
     int bufferCount = 0;
     ShmBuffer* latest = nullptr;   // holds the newest picture, committed or not
-    ShmBuffer* pending = nullptr;  // written, to be committed when the frame callback comes
+    ShmBuffer* pending = nullptr;  // written, to be committed a frame after the last commit
 
     wl_surface* parent = nullptr;  // GTK's surface we sit on; null while the window is hidden
     wl_surface* surface = nullptr;
     wl_subsurface* subsurface = nullptr;
     wp_viewport* viewport = nullptr;  // null without a viewporter
     int shownWidth = 0, shownHeight = 0;  // what the viewport lets show of the picture
-    wl_callback* frame = nullptr;
+    guint commitLater = 0;   // a GLib timeout committing `pending` a frame after the last commit
     gint64 committedAt = 0;  // g_get_monotonic_time() of the last commit
     int x = 0, y = 0;
 };
@@ -112,50 +113,43 @@ Globals* GlobalsFor(GdkDisplay* display) {
 void OnReleased(void* data, wl_buffer*) { static_cast<ShmBuffer*>(data)->busy = false; }
 const wl_buffer_listener kBufferListener = {.release = OnReleased};
 
-void CommitWhenDue(WaylandScreenImage& made);
-
-void OnFrameDone(void* data, wl_callback* callback, uint32_t) {
-    auto& made = *static_cast<WaylandScreenImage*>(data);
-    wl_callback_destroy(callback);
-    made.frame = nullptr;
-    CommitWhenDue(made);
-}
-const wl_callback_listener kFrameListener = {.done = OnFrameDone};
-
 void Commit(WaylandScreenImage& made, ShmBuffer* buffer) {
     wl_surface_attach(made.surface, buffer->buffer, 0, 0);
     wl_surface_damage(made.surface, 0, 0, made.width, made.height);
-    made.frame = wl_surface_frame(made.surface);
-    wl_callback_add_listener(made.frame, &kFrameListener, &made);
     wl_surface_commit(made.surface);
     made.committedAt = g_get_monotonic_time();
     buffer->busy = true;
     wl_display_flush(made.display);
 }
 
-// Commits the picture waiting for the compositor's frame callback. A callback that has not come within two
-// frames at 60 Hz is not awaited: the compositor is not drawing us, or its answer waits unread in the
-// connection while the program keeps GTK's main loop from running (we never read the connection ourselves:
-// GDK's event source may be half-way through a read of its own).
+gboolean OnCommitLater(gpointer data);
+
+// Commits the waiting picture, or has a timeout do so a frame after the last commit: pictures closer than
+// that (a burst of repaints) would only be drawn over before the compositor shows them.
 void CommitWhenDue(WaylandScreenImage& made) {
-    if (made.pending == nullptr || made.surface == nullptr) return;
-    if (made.frame != nullptr) {
-        if (g_get_monotonic_time() - made.committedAt < kFrameWait) return;
-        wl_callback_destroy(made.frame);
-        made.frame = nullptr;
+    if (made.pending == nullptr || made.surface == nullptr || made.commitLater != 0) return;
+    const gint64 wait = made.committedAt + kFrameWait - g_get_monotonic_time();
+    if (wait > 0) {
+        made.commitLater = g_timeout_add(static_cast<guint>((wait + 999) / 1000), OnCommitLater, &made);
+        return;
     }
     ShmBuffer* waiting = made.pending;
     made.pending = nullptr;
     Commit(made, waiting);
 }
 
+gboolean OnCommitLater(gpointer data) {
+    auto& made = *static_cast<WaylandScreenImage*>(data);
+    made.commitLater = 0;
+    CommitWhenDue(made);
+    return G_SOURCE_REMOVE;
+}
+
 void DropSubsurface(WaylandScreenImage& made) {
-    if (made.frame != nullptr) wl_callback_destroy(made.frame);
     if (made.viewport != nullptr) wp_viewport_destroy(made.viewport);
     made.viewport = nullptr;
     if (made.subsurface != nullptr) wl_subsurface_destroy(made.subsurface);
     if (made.surface != nullptr) wl_surface_destroy(made.surface);
-    made.frame = nullptr;
     made.subsurface = nullptr;
     made.surface = nullptr;
     made.parent = nullptr;
@@ -168,6 +162,7 @@ size_t BufferBytes(const WaylandScreenImage& made) {
 }
 
 void Destroy(WaylandScreenImage* made) {
+    if (made->commitLater != 0) g_source_remove(made->commitLater);
     DropSubsurface(*made);
     for (ShmBuffer& buffer : made->buffers)
         if (buffer.buffer != nullptr) wl_buffer_destroy(buffer.buffer);
@@ -326,7 +321,7 @@ bool PutOnWayland(GtkWindowEntry& entry, const PixelSurface& surface) {
         entry.waylandImage = Make(display, *bound, surface.width, surface.height, spot.scale);
     made = entry.waylandImage;
     if (made == nullptr || !Fits(*made, spot)) return false;
-    wl_display_dispatch_pending(made->display);  // frame callbacks and releases GDK has read already
+    wl_display_dispatch_pending(made->display);  // releases GDK has read already
     ShmBuffer* buffer = FreeBuffer(*made);
     if (buffer == nullptr) return false;
     CopyScaled(buffer->pixels, static_cast<size_t>(made->width) * made->scale * 4, surface, made->scale, kOpaque);

@@ -108,7 +108,9 @@ X11ScreenImage* Make(GdkDisplay* gdkDisplay, GdkWindow* native, int width, int h
 }
 
 // The server reads the segment while it carries out a put, so a new picture may go in only once the last
-// put is known to be done; Xlib learns that from any reply or event, else we ask.
+// put is known to be done. Each put asks for the MIT-SHM completion event, which comes back while the
+// server runs on the write that woke it: GDK reads it with the next events, and Xlib learns from it that
+// the put was carried out. Only without it is there a round trip.
 void WaitUntilRead(X11ScreenImage& made) {
     if (made.lastPut != 0 && static_cast<long>(LastKnownRequestProcessed(made.display) - made.lastPut) < 0)
         XSync(made.display, False);
@@ -161,7 +163,7 @@ bool PutOnX11(GtkWindowEntry& entry, const PixelSurface& surface) {
     ClipToVisible(*made, area, x, y);
     made->lastPut = NextRequest(made->display);
     XShmPutImage(made->display, made->target, made->gc, made->image, 0, 0, x * scale, y * scale,
-                 static_cast<unsigned>(made->image->width), static_cast<unsigned>(made->image->height), False);
+                 static_cast<unsigned>(made->image->width), static_cast<unsigned>(made->image->height), True);
     XFlush(made->display);
     return true;
 }

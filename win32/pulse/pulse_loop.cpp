@@ -10,6 +10,7 @@
 #include <pulse/rtclock.h>
 #include <pulse/timeval.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,14 +30,16 @@ struct PulseLoop {
     std::recursive_mutex lock;
     std::condition_variable_any signalled;
     int kick = -1;                          // an eventfd that ends a deferred wait early
+    int timer = -1;                         // a timerfd that goes off at readFrom, set by whoever moves it
     std::atomic<pa_usec_t> readFrom{0};     // the connection is left unread until then
     std::atomic<int> waiters{0};            // threads in WaitForPulseLoop: read at once meanwhile
     std::atomic<bool> deferring{false};     // the loop thread is in a deferred wait
-    std::atomic<pa_usec_t> waitingOut{0};   // ...leaving the connection unread until then (0: it is not)
+    std::atomic<bool> inDeferredWait{false};  // ...and asleep in it
     std::atomic<bool> nudged{false};        // a timer moved earlier: the wait ends
     bool inTurn = false;                    // the latest poll found something (the loop thread's own)
     uint64_t wakeups = 0;                   // polls that found something to read (under the lock)
     std::vector<struct pollfd> watched;        // the loop thread's own, for deferred waits
+    void (*released)() = nullptr;
 };
 
 namespace {
@@ -48,11 +51,16 @@ void Kick(PulseLoop& state) {
     }
 }
 
-void TakeKicks(PulseLoop& state) {
+void TakeCount(int fd) {
     uint64_t count;
-    if (read(state.kick, &count, sizeof count) < 0) {
+    if (read(fd, &count, sizeof count) < 0) {
         // None waiting.
     }
+}
+
+// pa_rtclock time is CLOCK_MONOTONIC's.
+struct timespec TimespecOf(pa_usec_t usec) {
+    return {static_cast<time_t>(usec / PA_USEC_PER_SEC), static_cast<long>(usec % PA_USEC_PER_SEC * 1000)};
 }
 
 // poll's timeout for a wait until `deadline`, rounded up so that it never ends early.
@@ -61,12 +69,15 @@ int MillisecondsUntil(pa_usec_t deadline, pa_usec_t now) {
 }
 
 // Called by pa_mainloop on the loop thread, which holds the lock once. While the connection is left unread
-// the wait watches `fds` for hang-ups and errors only (a server that goes away is noticed at once), and a
-// thread that needs the loop at once ends it through `kick` (WaitForPulseLoop and an earlier
-// DeferPulseReading do); anything else that calls into libpulse meanwhile takes effect when it ends.
+// the wait watches `fds` for hang-ups and errors only (a server that goes away is noticed at once) and ends
+// when `timer` goes off: a thread that moves the time re-arms it without waking the loop (a block placed
+// while the loop waits costs no wake-up). A thread that needs the loop at once ends the wait through `kick`
+// (WaitForPulseLoop, reading at once); anything else that calls into libpulse meanwhile takes effect when
+// it ends.
 int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* userdata) {
     auto& state = *static_cast<PulseLoop*>(userdata);
     state.lock.unlock();
+    state.released();
     // A turn goes on while more is there already: libpulse takes one message from the connection a dispatch,
     // and the deferral that reading a piece asks for must not leave the rest of what came before it unread.
     if (state.inTurn) {
@@ -81,27 +92,31 @@ int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* 
     const pa_usec_t deadline = timeout < 0 ? 0 : start + static_cast<pa_usec_t>(timeout) * PA_USEC_PER_MSEC;
     bool nudged = false, slept = false;
     for (;;) {
-        state.deferring = true;  // before reading readFrom: a change after this read kicks
+        state.deferring = true;  // before reading readFrom: a change to "at once" after this read kicks
         const pa_usec_t now = pa_rtclock_now();
         const pa_usec_t from = state.waiters > 0 ? 0 : state.readFrom.load();
         if (from <= now || (timeout >= 0 && deadline <= now)) break;
-        const int wait = MillisecondsUntil(timeout >= 0 ? std::min(from, deadline) : from, now);
+        const struct timespec untilDeadline = TimespecOf(timeout >= 0 ? deadline - now : 0);
         state.watched.assign(fds, fds + count);
         for (struct pollfd& watched : state.watched) watched.events = 0;  // POLLHUP and POLLERR still come
         state.watched.push_back({state.kick, POLLIN, 0});
+        state.watched.push_back({state.timer, POLLIN, 0});
         slept = true;
-        state.waitingOut = from;
-        if (poll(state.watched.data(), state.watched.size(), wait) > 0) {
-            if (state.watched.back().revents != 0) TakeKicks(state);
+        state.inDeferredWait = true;
+        const int ready = ppoll(state.watched.data(), state.watched.size(), timeout >= 0 ? &untilDeadline : nullptr,
+                                nullptr);
+        state.inDeferredWait = false;
+        if (ready > 0) {
+            if (state.watched.back().revents != 0) TakeCount(state.timer);
+            if (state.watched[count].revents != 0) TakeCount(state.kick);
             nudged = state.nudged.exchange(false);
             if (nudged) break;
-            const bool hungUp = std::any_of(state.watched.begin(), state.watched.end() - 1,
+            const bool hungUp = std::any_of(state.watched.begin(), state.watched.begin() + static_cast<long>(count),
                                             [](const struct pollfd& watched) { return watched.revents != 0; });
             if (hungUp) break;
         }
     }
     state.deferring = false;
-    state.waitingOut = 0;
     const int remaining = nudged ? 0 : timeout < 0 ? -1 : MillisecondsUntil(deadline, pa_rtclock_now());
     // What is there already (the rest of what a wake-up found) is read without sleeping: no wake-up.
     int result = poll(fds, count, 0);
@@ -124,13 +139,16 @@ void Run(PulseLoop* state) {
 
 }  // namespace
 
-PulseLoop* StartPulseLoop() {
+PulseLoop* StartPulseLoop(void (*released)()) {
     auto* state = new PulseLoop;  // never destroyed: streams may still close while the process ends
+    state->released = released;
     state->loop = pa_mainloop_new();
     state->kick = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (state->loop == nullptr || state->kick < 0) {
+    state->timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    if (state->loop == nullptr || state->kick < 0 || state->timer < 0) {
         if (state->loop) pa_mainloop_free(state->loop);
         if (state->kick >= 0) close(state->kick);
+        if (state->timer >= 0) close(state->timer);
         delete state;
         return nullptr;
     }
@@ -140,6 +158,7 @@ PulseLoop* StartPulseLoop() {
     } catch (const std::system_error&) {  // no thread to be had: no sound, as without a server
         pa_mainloop_free(state->loop);
         close(state->kick);
+        close(state->timer);
         delete state;
         return nullptr;
     }
@@ -161,8 +180,13 @@ void WaitForPulseLoop(PulseLoop* loop) {
 void SignalPulseLoop(PulseLoop* loop) { loop->signalled.notify_all(); }
 
 void DeferPulseReading(PulseLoop* loop, pa_usec_t until) {
-    const pa_usec_t before = loop->readFrom.exchange(until);
-    if (until < before && loop->deferring) Kick(*loop);
+    loop->readFrom = until;
+    if (until == 0) {
+        if (loop->deferring) Kick(*loop);
+        return;
+    }
+    const struct itimerspec at = {{0, 0}, TimespecOf(until)};
+    timerfd_settime(loop->timer, TFD_TIMER_ABSTIME, &at, nullptr);
 }
 
 pa_usec_t PulseReadingDeferredUntil(const PulseLoop* loop) { return loop->readFrom.load(); }
@@ -175,7 +199,7 @@ void NudgePulseLoop(PulseLoop* loop) {
     }
 }
 
-pa_usec_t PulseLoopWaitingOut(const PulseLoop* loop) { return loop->waitingOut.load(); }
+pa_usec_t PulseLoopWaitingOut(const PulseLoop* loop) { return loop->inDeferredWait ? loop->readFrom.load() : 0; }
 
 uint64_t PulseLoopWakeups(const PulseLoop* loop) { return loop->wakeups; }
 

@@ -10,8 +10,9 @@ namespace w32 {
 
 struct PulseLoop;
 
-// A running loop, or null when none could be made.
-PulseLoop* StartPulseLoop();
+// A running loop, or null when none could be made. `released` is called on the loop thread each time it
+// lets go of the lock to wait, with no lock held: what callbacks left to do outside it.
+PulseLoop* StartPulseLoop(void (*released)());
 
 pa_mainloop_api* PulseLoopApi(PulseLoop* loop);
 
@@ -27,7 +28,8 @@ void SignalPulseLoop(PulseLoop* loop);
 
 // Holding the lock: from the loop's next wait on, sound arriving before `until` (pa_rtclock time; 0 for none)
 // is left in the connection and read in one go at that time, or earlier for a timer of the loop's own; a
-// wait already deferred ends at `until` if that is earlier. Replaces the time asked for before.
+// wait already deferred ends at `until` instead, earlier or later, without waking the loop to learn it.
+// Replaces the time asked for before.
 void DeferPulseReading(PulseLoop* loop, pa_usec_t until);
 
 // Holding the lock: the time asked for last (0 for none).

@@ -36,6 +36,7 @@ struct PulseServer {
     std::vector<PulseRecord*> records;
     pa_time_event* timer = nullptr;
     PulseCaptureCounters counters;
+    bool counting = false;  // a bench or test has asked for the counters
     uint64_t serials = 0;
     bool relinking = false;  // the next stream opened is one opened again for its layout
     bool piecesFrameShort = false;  // PulseAudio itself: its pieces come a frame shorter than asked for

@@ -25,7 +25,7 @@ namespace w32 {
 PulseServer& Pulse() {
     static PulseServer* server = [] {
         auto* created = new PulseServer;  // never destroyed: devices may still close while the process ends
-        created->loop = StartPulseLoop();
+        created->loop = StartPulseLoop(WaveReportsDone);
         return created;
     }();
     return *server;
@@ -48,13 +48,15 @@ PulseRecord* Tagged(void* userdata) { return FindSerial(reinterpret_cast<uintptr
 
 namespace {
 
-// Sound reaches us in pieces of 1/60 s, near the 20 ms sound servers use by default. Every piece wakes the
-// process unless reading is deferred, so shorter ones cost CPU time; longer ones cost onset delay. Our
-// choice of 1/60 s: at rates divisible by 60 (44.1 and 48 kHz) a buffer of a whole number of 60ths (a
-// video frame's 1/30, 1/12 of a second) ends with a piece, so it comes back as soon as its last sample is
-// captured instead of with the next piece up to 20 ms later.
+// Sound reaches us in pieces of 1/60 s. A longer piece would cost fewer wake-ups but lets a source run with
+// a longer latency, which the server sets from it (PA_STREAM_ADJUST_LATENCY), or pipewire-pulse a longer
+// quantum for the whole graph: pieces of a block (1/12 s) made the onset 30 ms later on an idle PipeWire
+// desktop, for every program recording there. The core's deferred reading gathers a block's pieces into one
+// wake-up instead. At rates divisible by 60 (44.1 and 48 kHz) a block of a whole number of pieces placed on
+// a piece's boundary (wave_capture.cpp) ends with a piece. Rounded up: whole microseconds rounded down make
+// a piece a frame short at some rates.
 constexpr uint32_t kPiecesPerSecond = 60;
-constexpr pa_usec_t kFragmentUsec = (PA_USEC_PER_SEC + kPiecesPerSecond / 2) / kPiecesPerSecond;
+constexpr pa_usec_t kFragmentUsec = (PA_USEC_PER_SEC + kPiecesPerSecond - 1) / kPiecesPerSecond;
 
 // The frames the wave core counts to a piece (kFragmentUsec at the rate, rounded down). PulseAudio takes the
 // length through whole microseconds, rounding down there and back, and makes pieces a frame shorter than
@@ -169,18 +171,20 @@ void Connect() {
     }
 }
 
-bool StreamNow(WaveStream* owner, int64_t* position);
+// Counted only once a bench or test has asked for the counters: a piece costs nothing more before.
+void Count(const PulseRecord& record, size_t frames) {
+    PulseCaptureCounters& counters = Pulse().counters;
+    ++counters.pieces;
+    counters.bytes += frames * record.frameBytes;
+    counters.latestArrival = std::chrono::steady_clock::now();
+    const uint64_t asked = kFragmentUsec * record.rate / PA_USEC_PER_SEC;
+    if (frames == asked) ++counters.wholePieces;
+    if (frames > asked) ++counters.longerPieces;
+}
 
 void OnReadable(pa_stream* stream, size_t, void* userdata) {
     auto* record = static_cast<PulseRecord*>(userdata);
-    PulseCaptureCounters& counters = Pulse().counters;
-    pa_usec_t latency = 0;
-    int negative = 0;
-    if (pa_stream_get_latency(stream, &latency, &negative) == 0)
-        counters.latencyUsec = negative ? -static_cast<int64_t>(latency) : static_cast<int64_t>(latency);
     WaveStream* owner = record->owner;
-    int64_t clock = -1;
-    counters.clockFrames = StreamNow(owner, &clock) ? clock : -1;
     const void* data;
     size_t size;
     while (pa_stream_peek(stream, &data, &size) == 0 && size > 0) {
@@ -188,10 +192,8 @@ void OnReadable(pa_stream* stream, size_t, void* userdata) {
             pa_stream_drop(stream);
             continue;
         }
-        ++counters.pieces;
-        counters.bytes += size;
-        counters.latestArrival = std::chrono::steady_clock::now();
         const size_t frames = size / record->frameBytes;
+        if (Pulse().counting) Count(*record, frames);
         const int64_t position = record->position;
         record->position += static_cast<int64_t>(frames);
         WaveSoundCaptured(owner, position, static_cast<const int16_t*>(data), frames);
@@ -337,9 +339,21 @@ void UsePulseWaveDevice() { InstallWaveBackend(PulseWaveBackend()); }
 
 PulseCaptureCounters ReadPulseCaptureCounters() {
     Lock();
-    PulseCaptureCounters counters = Pulse().counters;
+    PulseServer& server = Pulse();
+    server.counting = true;
+    PulseCaptureCounters counters = server.counters;
     counters.fragmentUsec = kFragmentUsec;
-    if (Pulse().loop) counters.wakeups = PulseLoopWakeups(Pulse().loop);
+    if (server.loop) counters.wakeups = PulseLoopWakeups(server.loop);
+    // The first stream's latency and clock as they are now.
+    if (!server.records.empty() && server.records.front()->ready) {
+        pa_stream* stream = server.records.front()->stream;
+        pa_usec_t latency = 0;
+        int negative = 0;
+        if (pa_stream_get_latency(stream, &latency, &negative) == 0)
+            counters.latencyUsec = negative ? -static_cast<int64_t>(latency) : static_cast<int64_t>(latency);
+        int64_t clock = -1;
+        counters.clockFrames = StreamNow(server.records.front()->owner, &clock) ? clock : -1;
+    }
     Unlock();
     return counters;
 }

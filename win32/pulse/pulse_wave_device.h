@@ -12,15 +12,19 @@ namespace w32 {
 // Devices opened from now on record from the sound server; nothing connects until the first open.
 void UsePulseWaveDevice();
 
-// What the server has delivered in this process, for benchmarks and diagnostics.
+// What the server has delivered in this process, for benchmarks and diagnostics: counted from the first
+// ReadPulseCaptureCounters on (nothing is counted before, so that pieces cost nothing unless asked).
 struct PulseCaptureCounters {
-    uint64_t pieces = 0;  // deliveries from the server
-    uint64_t wakeups = 0; // times the sound thread slept and woke to read them (or to serve a call)
+    uint64_t pieces = 0;       // deliveries from the server
+    uint64_t wholePieces = 0;  // ...of them exactly the length asked for (fragmentUsec at the stream's rate)
+    uint64_t longerPieces = 0;  // ...longer than that
+    uint64_t wakeups = 0;      // times the sound thread slept and woke to read them (or to serve a call)
     uint64_t bytes = 0;
     std::chrono::steady_clock::time_point latestArrival;
-    int64_t latencyUsec = 0;  // the stream's latency at the latest read; below 0 on a sink's monitor
+    // The first stream's latency now (below 0 on a sink's monitor) and its clock, in frames (-1: unknown).
+    int64_t latencyUsec = 0;
     uint32_t fragmentUsec = 0;  // the piece length asked for
-    int64_t clockFrames = -1;  // the stream's clock at the latest read, in frames (-1: unknown)
+    int64_t clockFrames = -1;
 };
 PulseCaptureCounters ReadPulseCaptureCounters();
 

@@ -4,6 +4,8 @@
 // [ ] a real server (see pulse/)
 #include "testing/scripted_wave_device.h"
 
+#include "testing/scripted_wave_calls.h"
+
 #include <algorithm>
 #include <deque>
 #include <mutex>
@@ -43,56 +45,23 @@ ScriptedServer& Server() {
     return *server;
 }
 
-using Hold = std::lock_guard<std::recursive_mutex>;
+// The server's lock for a scripted event; its reports' notifications are posted once it is released, as
+// the real backend's loop does.
+class Hold {
+public:
+    explicit Hold(std::recursive_mutex& lock) : lock_(lock) { lock_.lock(); }
+    ~Hold() {
+        lock_.unlock();
+        WaveReportsDone();
+    }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
 
-WaveBackend& ScriptedWaveBackend();
-
-// What the wave layer told about devices, and the hooks run then, under a lock of their own: the wave layer
-// tells with no lock held, and a hook may call it again.
-struct DeviceRecord {
-    std::mutex lock;
-    ScriptedWaveCounts counts;
-    std::function<void()> onOpen, onStart;
+private:
+    std::recursive_mutex& lock_;
 };
 
-DeviceRecord& Devices() {
-    static auto* record = new DeviceRecord;  // never destroyed: devices may close during exit
-    return *record;
-}
-
-void SetHook(std::function<void()> DeviceRecord::*which, std::function<void()> hook) {
-    std::lock_guard<std::mutex> guard(Devices().lock);
-    std::swap(Devices().*which, hook);  // the old one is destroyed outside the lock: it may own test objects
-}
-
-void DeviceChanged(WaveDeviceEvent event) {
-    std::function<void()> hook;
-    {
-        std::lock_guard<std::mutex> guard(Devices().lock);
-        ScriptedWaveCounts& counts = Devices().counts;
-        switch (event) {
-        case WaveDeviceEvent::Opened:
-            ++counts.opens;
-            ++counts.openStreams;
-            hook = Devices().onOpen;
-            break;
-        case WaveDeviceEvent::Started:
-            ++counts.starts;
-            ++counts.startedStreams;
-            hook = Devices().onStart;
-            break;
-        case WaveDeviceEvent::Stopped:
-            ++counts.stops;
-            --counts.startedStreams;
-            break;
-        case WaveDeviceEvent::Closed:
-            ++counts.closes;
-            --counts.openStreams;
-            break;
-        }
-    }
-    if (hook) hook();
-}
+WaveBackend& ScriptedWaveBackend();
 
 ScriptedRecord* Find(WaveStream* stream) {
     for (ScriptedRecord& record : Server().records)
@@ -237,7 +206,6 @@ WaveBackend MakeScriptedBackend() {
     backend.StreamNow = StreamNow;
     backend.DeferReading = DeferReading;
     backend.SetTimer = SetTimer;
-    backend.DeviceChanged = DeviceChanged;
     return backend;
 }
 
@@ -261,15 +229,7 @@ void DeliverImmediate() {
 
 void ScriptedWaveDevice::Reset() {
     InstallWaveBackend(ScriptedWaveBackend());
-    {
-        std::lock_guard<std::mutex> guard(Devices().lock);
-        const ScriptedWaveCounts open = Devices().counts;
-        Devices().counts = ScriptedWaveCounts{};
-        Devices().counts.openStreams = open.openStreams;
-        Devices().counts.startedStreams = open.startedStreams;
-    }
-    SetHook(&DeviceRecord::onOpen, nullptr);
-    SetHook(&DeviceRecord::onStart, nullptr);
+    ResetWaveCallRecords();
     ScriptedServer& server = Server();
     Hold hold(server.lock);
     server.immediate.clear();
@@ -287,7 +247,7 @@ void ScriptedWaveDevice::Reset() {
 void ScriptedWaveDevice::QueueImmediate(std::vector<uint8_t> bytes) {
     Hold hold(Server().lock);
     Server().immediate.push_back(std::move(bytes));
-    SetHook(&DeviceRecord::onStart, DeliverImmediate);
+    RunAtStart(DeliverImmediate);
 }
 
 bool ScriptedWaveDevice::Feed(const void* bytes, size_t count) {
@@ -313,12 +273,11 @@ void ScriptedWaveDevice::LoseSource() {
     for (int waited = 0; Server().up && !Server().connected && waited < 1000; ++waited) RunUntil(Server().now + 1000);
 }
 
-void ScriptedWaveDevice::OnOpen(std::function<void()> hook) { SetHook(&DeviceRecord::onOpen, std::move(hook)); }
+void UseScriptedWaveDevice() { ScriptedWaveDevice::Reset(); }
 
-ScriptedWaveCounts ScriptedWaveDevice::Counts() {
-    std::lock_guard<std::mutex> guard(Devices().lock);
-    return Devices().counts;
-}
+void ScriptedWaveDevice::OnOpen(std::function<void()> hook) { RunAtOpen(std::move(hook)); }
+
+ScriptedWaveCounts ScriptedWaveDevice::Counts() { return WaveCallCounts(); }
 
 void ScriptedWaveDevice::CaptureWithClock(uint64_t fragmentUsec, int64_t latencyUsec, uint16_t channels,
                                           std::function<int16_t(int64_t, int)> sound) {

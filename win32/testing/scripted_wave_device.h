@@ -17,7 +17,7 @@
 
 namespace w32 {
 
-// What the wave layer did with devices since the last reset, as the backend is told (DeviceChanged).
+// What the program did with wave devices since the last reset, as its winmm calls say (scripted_wave_calls.cpp).
 struct ScriptedWaveCounts {
     int opens = 0;
     int starts = 0;
@@ -26,6 +26,9 @@ struct ScriptedWaveCounts {
     int openStreams = 0;     // devices open now
     int startedStreams = 0;  // ...and started
 };
+
+// Devices opened from now on record from the scripted microphone, in its start state (Reset).
+void UseScriptedWaveDevice();
 
 // Every function may be called from any thread; feeding from a second thread plays the part of a real
 // server's.

@@ -11,7 +11,7 @@ namespace w32 {
 
 void UseTestBackends() {
     UseHeadlessDisplay();
-    ScriptedWaveDevice::Reset();
+    UseScriptedWaveDevice();
     UseScriptedFileChooser();
     UsePixbufImageDecoder();
 }

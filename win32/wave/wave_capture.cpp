@@ -11,26 +11,40 @@ namespace w32 {
 
 namespace {
 
-// Hands the listener's buffers what the history holds from its position on; a filled block marks where the
-// next one continues.
+// Whether sound handed over at `at` may have waited to be read: while reading was deferred, or in the turn
+// that ended a deferral (within kReadMargin / 2 of its end). Only pieces read as they came show the lag.
+bool CameBeforeRead(const WaveCore& core, uint64_t at) {
+    const uint64_t readFreelySince = core.readingDeferredUntil != 0 ? core.readingDeferredUntil : core.atOnceSince;
+    return at < readFreelySince + kReadMargin / 2;
+}
+
+// A block filled: it marks where the next one continues, and the lag its pieces read as they came showed
+// replaces the last.
+void BlockFilled(WaveStream& stream, int64_t end) {
+    stream.lastEnd = end;
+    stream.lastFilledAt = stream.core->backend->Now();
+    if (stream.leastLag >= 0) stream.lag = stream.leastLag;
+    stream.leastLag = -1;
+}
+
+// Converts what the history holds from the listener's position on straight into its buffers, each frame
+// once; the last queued buffer filled ends its placement.
 void HandOver(WaveListener& listener) {
     WaveStream& stream = *listener.stream;
-    WaveCore& core = *stream.core;
     if (listener.next < stream.historyStart) listener.next = stream.historyStart;
-    if (!listener.placed || listener.next >= stream.received) return;
-    const size_t frames = static_cast<size_t>(stream.received - listener.next);
     const size_t frameBytes = FrameBytes(listener.format);
-    core.converted.resize(frames * frameBytes);
-    ConvertCapturedFrames(&stream.history[(listener.next - stream.historyStart) * stream.channels], frames,
-                          stream.channels, listener.format, core.converted.data());
-    const size_t taken = WaveInputCaptured(listener.port, core.converted.data(), core.converted.size());
-    listener.next += static_cast<int64_t>(taken / frameBytes);
-    if (WaveInputRoom(listener.port) == 0) {
-        listener.placed = false;
-        stream.lastEnd = listener.next;
-        stream.lastFilledAt = core.backend->Now();
-        if (stream.leastLag >= 0) stream.lag = stream.leastLag;
-        stream.leastLag = -1;
+    while (listener.placed && listener.next < stream.received) {
+        size_t room = 0;
+        uint8_t* space = WaveInputSpace(listener.port, &room);
+        const size_t frames = std::min(room / frameBytes, static_cast<size_t>(stream.received - listener.next));
+        if (frames == 0) break;
+        ConvertCapturedFrames(&stream.history[(listener.next - stream.historyStart) * stream.channels], frames,
+                              stream.channels, listener.format, space);
+        listener.next += static_cast<int64_t>(frames);
+        if (WaveInputFilled(listener.port, frames * frameBytes) && WaveInputRoom(listener.port) == 0) {
+            listener.placed = false;  // the next buffer queued goes on from here; none: placed again when added
+            BlockFilled(stream, listener.next);
+        }
     }
 }
 
@@ -105,39 +119,55 @@ void Place(WaveListener& listener) {
                                                                              : std::max(start, stream.lastEnd);
     listener.next = std::max(start, stream.historyStart);
     listener.placed = true;
+    listener.readAt = 0;
     HandOver(listener);
 }
 
-// Reading can wait until the stream's clock reaches the end of the first block that can fill, plus the lag
-// of arriving sound: the piece holding its last frame cannot come before that frame was captured and made
-// its way here. Nor before the sound still missing could follow the latest piece at the stream's rate,
-// which comes first on a sink's monitor, whose sound runs ahead of its clock. Meanwhile pieces stay with
-// the server and many are read in one wake-up. With nothing placed, everything is read as it comes.
+// Reading can wait until the piece holding the block's last frame can have come: not before the stream's
+// clock reaches the block's end plus the lag of arriving sound, nor before the sound still missing could
+// follow the latest piece at the stream's rate, which comes first on a sink's monitor, whose sound runs
+// ahead of its clock. Meanwhile pieces stay with the server and many are read in one wake-up.
+// - The wait ends kReadMargin before that time (for a clock a little off and pieces that come in the
+//   server's own batches), and the block's last pieces are read as they come: the block costs two wake-ups
+//   however many pieces it has, and comes back as soon as its last piece is there.
+// - The time is fixed when the block is placed: once it has passed, the block's last pieces are read as they
+//   come (a deferral each time would cost a wake-up each).
+// - With nothing placed (between the program's blocks), reading waits kLongestDeferral: the next block,
+//   placed meanwhile, moves the time without a wake-up.
+namespace {
+
+// When the listener's block can be read, per the rule above; `now` when it must be read as pieces come.
+uint64_t BlockReadTime(WaveStream& stream, const WaveListener& listener, uint64_t now) {
+    const WaveBackend& backend = *stream.core->backend;
+    const int64_t end =
+        listener.next + static_cast<int64_t>(WaveInputRoom(listener.port) / FrameBytes(listener.format));
+    const int64_t missing = end - stream.received;
+    int64_t clock = 0;
+    if (!backend.StreamNow(&stream, &clock)) return now;
+    const int64_t due = end + stream.lag - clock;
+    const uint64_t at = std::min(now + (due > 0 ? FramesToUsec(due, stream.rate) : 0),
+                                 stream.deliveredAt + FramesToUsec(missing, stream.rate));
+    return at > kReadMargin ? at - kReadMargin : 0;
+}
+
+}  // namespace
+
 void UpdateReading(WaveCore& core) {
-    const WaveBackend& backend = *core.backend;
-    const uint64_t now = backend.Now();
-    uint64_t until = 0;
-    bool any = false;
+    const uint64_t now = core.backend->Now();
+    uint64_t until = now + kLongestDeferral;
     for (WaveStream* stream : core.streams) {
         if (stream->state != StreamState::Running) continue;
-        for (const WaveListener* listener : stream->listeners) {
+        for (WaveListener* listener : stream->listeners) {
             if (!listener->started || !listener->placed) continue;
-            int64_t clock = 0;
-            if (!backend.StreamNow(stream, &clock)) {
-                backend.DeferReading(0);
-                return;
-            }
-            const int64_t end =
-                listener->next + static_cast<int64_t>(WaveInputRoom(listener->port) / FrameBytes(listener->format));
-            const int64_t ahead = end + stream->lag - clock, missing = end - stream->received;
-            const uint64_t at = std::min(now + (ahead > 0 ? FramesToUsec(ahead, stream->rate) : 0),
-                                         stream->deliveredAt + (missing > 0 ? FramesToUsec(missing, stream->rate) : 0));
-            until = any ? std::min(until, at) : at;
-            any = true;
+            // Fixed once: after it, the block's last pieces are read as they come.
+            if (listener->readAt == 0) listener->readAt = std::max<uint64_t>(1, BlockReadTime(*stream, *listener, now));
+            until = std::min(until, std::max(listener->readAt, now));
         }
     }
-    until = any && until > now + kReadMargin ? std::min(until - kReadMargin, now + kLongestDeferral) : 0;
-    backend.DeferReading(until);
+    if (until <= now) until = 0;
+    if (until == 0 && core.readingDeferredUntil != 0) core.atOnceSince = now;
+    core.readingDeferredUntil = until;
+    core.backend->DeferReading(until);
 }
 
 void WaveStreamReady(WaveStream* stream, uint16_t channels) {
@@ -152,9 +182,11 @@ void WaveStreamReady(WaveStream* stream, uint16_t channels) {
 bool WaveSoundCaptured(WaveStream* stream, int64_t position, const int16_t* samples, size_t frames) {
     if (stream->state != StreamState::Running) return false;
     Append(*stream, position, samples, frames);
-    stream->deliveredAt = stream->core->backend->Now();
+    WaveCore& core = *stream->core;
+    stream->deliveredAt = core.backend->Now();
+    const bool readAsItCame = !CameBeforeRead(core, stream->deliveredAt);
     int64_t clock = 0;
-    if (stream->core->backend->StreamNow(stream, &clock)) {
+    if (readAsItCame && core.backend->StreamNow(stream, &clock)) {
         const int64_t lag = std::max<int64_t>(0, clock - stream->received);
         stream->leastLag = stream->leastLag < 0 ? lag : std::min(stream->leastLag, lag);
     }

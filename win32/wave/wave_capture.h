@@ -23,9 +23,12 @@ void CloseWaveListener(WaveListener* listener);
 // what it heard and told, so that the backend starts afresh.
 void ForgetWaveServer(const WaveBackend* backend);
 
-// The header queue, for the core (under the backend's lock; they take the port's own lock). `count` bytes
-// go into the queued buffers in order, each buffer that fills is returned; returns how many were taken.
-size_t WaveInputCaptured(WaveInputPort* port, const uint8_t* bytes, size_t count);
+// The header queue, for the core (under the backend's lock; they take the port's own lock). The free part of
+// the oldest queued buffer (null with none queued), written by the core in place: a queued buffer leaves
+// the queue only under the backend's lock, or once its device is stopped.
+uint8_t* WaveInputSpace(WaveInputPort* port, size_t* room);
+// `count` bytes more of the oldest buffer were written; true when that filled it, and it went back.
+bool WaveInputFilled(WaveInputPort* port, size_t count);
 // Bytes the oldest queued buffer still takes; 0 with none queued.
 size_t WaveInputRoom(WaveInputPort* port);
 // The server went away: every queued buffer comes back with what it holds.

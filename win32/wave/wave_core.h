@@ -54,8 +54,10 @@ struct WaveCore {
     bool toldWaiting = false, toldGone = false, toldStopped = false;
     uint64_t retryAt = 0, retryDelay = kFirstRetry;
     uint64_t timerAt = 0;  // when the backend's timer is set for (0: not set)
+    // Reading as last asked of the backend (a time passed: read freely since), and since when it has been
+    // asked for at once: pieces handed over in the turn that ended a deferral came before they were read.
+    uint64_t readingDeferredUntil = 0, atOnceSince = 0;
     std::vector<WaveStream*> streams;
-    std::vector<uint8_t> converted;  // scratch for handing sound over
 };
 
 struct WaveStream {
@@ -70,8 +72,9 @@ struct WaveStream {
     int64_t historyStart = 0, received = 0;
     int64_t lastEnd = -1;  // where the latest block to fill ended, and when it did
     uint64_t lastFilledAt = 0;
-    // How far arriving sound trails the clock (the source's latency and the way here): the least seen
-    // over the latest block, and over the block being filled.
+    // How far arriving sound trails the clock (the source's latency and the way here), measured on pieces
+    // read as they came: the least seen over the latest block that had such pieces, and over the block being
+    // filled.
     int64_t lag = 0, leastLag = -1;
     uint64_t deliveredAt = 0;  // when the latest piece came
     uint64_t idleSince = 0;
@@ -84,14 +87,21 @@ struct WaveListener {
     bool started = false;
     bool placed = false;  // its buffer takes the stream from `next` on
     int64_t next = 0;
+    uint64_t readAt = 0;  // when its block's pieces are read, fixed once it is placed (0: not yet)
 };
 
 WaveCore& CoreOf(const WaveBackend& backend);
 
+// Posts every notification queued, in order, with no lock held: a wave call's last step.
+void PostAllPending();
+
 class BackendLock {
 public:
     explicit BackendLock(const WaveBackend& backend) : backend_(backend) { backend_.Lock(); }
-    ~BackendLock() { backend_.Unlock(); }
+    ~BackendLock() {
+        backend_.Unlock();
+        PostAllPending();
+    }
     BackendLock(const BackendLock&) = delete;
     BackendLock& operator=(const BackendLock&) = delete;
 

@@ -27,13 +27,9 @@ struct WaveCaptureFormat {
     uint16_t bitsPerSample;  // 8: unsigned bytes, 16: signed little-endian words
 };
 
-// What a wave call did with a device, for a backend that watches devices (the scripted one counts them).
-enum class WaveDeviceEvent { Opened, Started, Stopped, Closed };
-
 // A sound backend: a table of functions, filled member by member by name and completed by
-// InstallWaveBackend. DeferReading and DeviceChanged may be left null and get their defaults there (nothing
-// is deferred; nothing is watched); every other member is required. Every function but Lock and
-// DeviceChanged is called with the backend's lock held, and every report below is made with it held (the
+// InstallWaveBackend. DeferReading may be left null and gets its default there (nothing is deferred);
+// every other member is required. Every function but Lock is called with the backend's lock held, and every report below is made with it held (the
 // core's state is guarded by that lock). Times are microseconds on the backend's monotonic clock (Now).
 struct WaveBackend {
     const char* name;
@@ -64,10 +60,6 @@ struct WaveBackend {
     void (*DeferReading)(uint64_t until);
     // Calls WaveTimerDue at `at` or a little later (0: never); a later call replaces the time.
     void (*SetTimer)(uint64_t at);
-    // With no lock held, on the wave call's thread, for a device opened with this backend: inside a
-    // successful waveInOpen before MM_WIM_OPEN is posted, inside waveInStart once the block
-    // is placed, at waveInStop, waveInReset or waveInClose stopping it, and at waveInClose.
-    void (*DeviceChanged)(WaveDeviceEvent event);
 };
 
 // Backend to core, under the backend's lock. The server answered a Connect.
@@ -88,6 +80,9 @@ void WaveStreamStopped(WaveStream* stream, bool stillOpen);
 // stream, counted from 0 at WaveStreamReady. Returns whether a started device listens to the stream.
 bool WaveSoundCaptured(WaveStream* stream, int64_t position, const int16_t* samples, size_t frames);
 void WaveTimerDue(const WaveBackend& backend);
+// With no lock held, after reports: posts the notifications they gave rise to. None is posted under a lock,
+// so that a program woken by one never has to wait for the backend's lock.
+void WaveReportsDone();
 
 // Completes `backend` as above and makes it the one waveInOpen uses from now on; false, with one line on
 // stderr, when it lacks a required member. Devices already open keep the backend they were opened with;

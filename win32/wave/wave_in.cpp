@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "base/backend_install.h"
@@ -32,7 +33,6 @@ struct WaveInDevice : HandleObject {
     ~WaveInDevice() override {
         if (listener) CloseWaveListener(listener);
     }
-    const WaveBackend* backend = nullptr;  // the one it was opened with
     WaveListener* listener = nullptr;
     bool started = false;  // read and written only by the thread making the wave calls
     WaveInputPort port;
@@ -40,10 +40,66 @@ struct WaveInDevice : HandleObject {
 
 std::atomic<const WaveBackend*> installedDevice{nullptr};
 
-// Posted with the port's lock held, so that a DATA from the capture thread can never be overtaken by the
-// CLOSE that follows it: Windows keeps the order OPEN, DATA..., CLOSE.
+// Notifications wait in one queue, in the order they were made, until no lock is held: a program woken by a
+// DATA calls straight back into the wave layer, and would otherwise sleep again on the lock the capture
+// thread still holds. One queue keeps the order Windows keeps: OPEN, DATA..., CLOSE. A wave call posts
+// everything queued as it returns; a backend, after its reports (WaveReportsDone), only the run of its own
+// at the front: the rest is the wave call's to post on the program's own thread, which wakes nobody.
+struct PendingPost {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    std::thread::id from;
+};
+struct Outbox {
+    std::mutex lock;
+    std::deque<PendingPost> posts;
+    std::atomic<bool> any{false};
+    bool handing = false;  // a thread is posting them
+    bool allAsked = false;  // ...and a wave call asked for all of them to go while it did
+};
+
+Outbox& Pending() {
+    static Outbox* outbox = new Outbox;  // never destroyed: devices may still close while the process ends
+    return *outbox;
+}
+
+void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Outbox& outbox = Pending();
+    std::lock_guard<std::mutex> guard(outbox.lock);
+    outbox.posts.push_back({window, message, wParam, lParam, std::this_thread::get_id()});
+    outbox.any = true;
+}
+
+// One thread at a time, in order, so that two cannot interleave them; outside the queue's lock, for the
+// thread woken may come straight back to add more. A wave call never waits for another thread posting: it
+// leaves its own to that thread.
+void PostPending(bool onlyOwn) {
+    Outbox& outbox = Pending();
+    if (!outbox.any) return;
+    const std::thread::id me = std::this_thread::get_id();
+    std::unique_lock<std::mutex> guard(outbox.lock);
+    if (outbox.handing) {
+        outbox.allAsked |= !onlyOwn;
+        return;
+    }
+    outbox.handing = true;
+    while (!outbox.posts.empty() && (!onlyOwn || outbox.allAsked || outbox.posts.front().from == me)) {
+        const PendingPost post = outbox.posts.front();
+        outbox.posts.pop_front();
+        guard.unlock();
+        PostMessageA(post.window, post.message, post.wParam, post.lParam);
+        guard.lock();
+    }
+    outbox.any = !outbox.posts.empty();
+    outbox.handing = outbox.allAsked = false;
+}
+
+// Made with the port's lock held, so that a DATA from the capture thread can never be queued behind the
+// CLOSE that follows it.
 void Notify(WaveInputPort& port, UINT message, LPARAM lParam) {
-    if (port.notify) PostMessageA(port.notify, message, reinterpret_cast<WPARAM>(port.handle), lParam);
+    if (port.notify) Post(port.notify, message, reinterpret_cast<WPARAM>(port.handle), lParam);
 }
 
 // Returned means done, out of the queue, and announced. Caller holds the port's lock.
@@ -79,9 +135,8 @@ bool ValidHeaderArgument(const WAVEHDR* header, UINT size) {
     return header != nullptr && size >= sizeof(WAVEHDR);
 }
 
-// The defaults of a backend's optional members.
+// The default of a backend's optional member.
 void IgnoreReading(uint64_t) {}
-void IgnoreDevice(WaveDeviceEvent) {}
 
 }  // namespace
 
@@ -96,28 +151,32 @@ bool InstallWaveBackend(WaveBackend& backend) {
                              {"StreamNow", backend.StreamNow != nullptr}, {"SetTimer", backend.SetTimer != nullptr}}))
         return false;
     if (!backend.DeferReading) backend.DeferReading = IgnoreReading;
-    if (!backend.DeviceChanged) backend.DeviceChanged = IgnoreDevice;
     ForgetWaveServer(&backend);
     installedDevice.store(&backend);
     return true;
 }
 
-size_t WaveInputCaptured(WaveInputPort* port, const uint8_t* bytes, size_t count) {
+uint8_t* WaveInputSpace(WaveInputPort* port, size_t* room) {
     std::lock_guard<std::mutex> guard(port->lock);
-    size_t taken = 0;
-    while (count > 0 && !port->queue.empty()) {
-        WAVEHDR* header = port->queue.front();
-        size_t room = header->dwBufferLength - header->dwBytesRecorded;
-        size_t part = count < room ? count : room;
-        std::memcpy(header->lpData + header->dwBytesRecorded, bytes, part);
-        header->dwBytesRecorded += static_cast<DWORD>(part);
-        bytes += part;
-        count -= part;
-        taken += part;
-        if (header->dwBytesRecorded == header->dwBufferLength) ReturnOldest(*port);
-    }
-    return taken;
+    *room = 0;
+    if (port->queue.empty()) return nullptr;
+    WAVEHDR* header = port->queue.front();
+    *room = header->dwBufferLength - header->dwBytesRecorded;
+    return reinterpret_cast<uint8_t*>(header->lpData) + header->dwBytesRecorded;
 }
+
+bool WaveInputFilled(WaveInputPort* port, size_t count) {
+    std::lock_guard<std::mutex> guard(port->lock);
+    if (port->queue.empty()) return false;
+    WAVEHDR* header = port->queue.front();
+    header->dwBytesRecorded += static_cast<DWORD>(count);
+    if (header->dwBytesRecorded < header->dwBufferLength) return false;
+    ReturnOldest(*port);
+    return true;
+}
+
+void WaveReportsDone() { PostPending(true); }
+void PostAllPending() { PostPending(false); }
 
 size_t WaveInputRoom(WaveInputPort* port) {
     std::lock_guard<std::mutex> guard(port->lock);
@@ -140,7 +199,6 @@ namespace {
 void StopDevice(WaveInDevice& opened) {
     w32::StopWaveListener(opened.listener);
     opened.started = false;
-    opened.backend->DeviceChanged(w32::WaveDeviceEvent::Stopped);
 }
 
 // Our choice: without a sound backend there is no driver, and the program is told so once on stderr.
@@ -179,7 +237,6 @@ extern "C" MMRESULT WINAPI waveInOpen(LPHWAVEIN device, UINT deviceId, LPCWAVEFO
     const w32::WaveBackend* backend = InstalledDevice();
     if (backend == nullptr) return MMSYSERR_NODRIVER;
     auto object = std::make_unique<WaveInDevice>();
-    object->backend = backend;
     object->port.notify = query ? nullptr : window;
     object->listener = w32::OpenWaveListener(backend, capture, &object->port);
     if (query) return MMSYSERR_NOERROR;  // the object closes the trial listener as it goes
@@ -187,13 +244,13 @@ extern "C" MMRESULT WINAPI waveInOpen(LPHWAVEIN device, UINT deviceId, LPCWAVEFO
     WaveInDevice* opened = object.get();
     auto handle = w32::InsertAs<HWAVEIN>(std::move(object));
     if (handle == nullptr) return MMSYSERR_NOMEM;  // the table destroyed the object, closing its listener
-    backend->DeviceChanged(w32::WaveDeviceEvent::Opened);
     {
         std::lock_guard<std::mutex> guard(opened->port.lock);
         opened->port.handle = handle;
         w32::Notify(opened->port, MM_WIM_OPEN, 0);
     }
     *device = handle;
+    w32::PostAllPending();
     return MMSYSERR_NOERROR;
 }
 
@@ -207,12 +264,11 @@ extern "C" MMRESULT WINAPI waveInClose(HWAVEIN device) {
     if (opened->started) StopDevice(*opened);
     w32::CloseWaveListener(opened->listener);
     opened->listener = nullptr;
-    const w32::WaveBackend* backend = opened->backend;
     HWND notify = opened->port.notify;
     w32::RemoveHandle(device, WaveInDevice::Kind);
-    backend->DeviceChanged(w32::WaveDeviceEvent::Closed);
-    // Every DATA was posted before the queue was seen empty, so CLOSE comes last.
-    if (notify != nullptr) PostMessageA(notify, MM_WIM_CLOSE, reinterpret_cast<WPARAM>(device), 0);
+    // Every DATA was queued before the queue was seen empty, so CLOSE comes last.
+    if (notify != nullptr) w32::Post(notify, MM_WIM_CLOSE, reinterpret_cast<WPARAM>(device), 0);
+    w32::PostAllPending();
     return MMSYSERR_NOERROR;
 }
 
@@ -261,7 +317,6 @@ extern "C" MMRESULT WINAPI waveInStart(HWAVEIN device) {
     if (opened->started) return MMSYSERR_NOERROR;
     opened->started = true;
     w32::StartWaveListener(opened->listener);
-    opened->backend->DeviceChanged(w32::WaveDeviceEvent::Started);
     return MMSYSERR_NOERROR;
 }
 
@@ -272,9 +327,12 @@ extern "C" MMRESULT WINAPI waveInStop(HWAVEIN device) {
     if (opened == nullptr) return MMSYSERR_INVALHANDLE;
     if (!opened->started) return MMSYSERR_NOERROR;
     StopDevice(*opened);
-    std::lock_guard<std::mutex> guard(opened->port.lock);
-    if (!opened->port.queue.empty() && opened->port.queue.front()->dwBytesRecorded > 0)
-        w32::ReturnOldest(opened->port);
+    {
+        std::lock_guard<std::mutex> guard(opened->port.lock);
+        if (!opened->port.queue.empty() && opened->port.queue.front()->dwBytesRecorded > 0)
+            w32::ReturnOldest(opened->port);
+    }
+    w32::PostAllPending();
     return MMSYSERR_NOERROR;
 }
 
@@ -282,7 +340,10 @@ extern "C" MMRESULT WINAPI waveInReset(HWAVEIN device) {
     auto* opened = w32::Lookup<WaveInDevice>(device);
     if (opened == nullptr) return MMSYSERR_INVALHANDLE;
     if (opened->started) StopDevice(*opened);
-    std::lock_guard<std::mutex> guard(opened->port.lock);
-    w32::ReturnAll(opened->port);
+    {
+        std::lock_guard<std::mutex> guard(opened->port.lock);
+        w32::ReturnAll(opened->port);
+    }
+    w32::PostAllPending();
     return MMSYSERR_NOERROR;
 }
