@@ -5,6 +5,7 @@
 #include <mmsystem.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -57,7 +58,7 @@ struct Outbox {
     std::deque<PendingPost> posts;
     std::atomic<bool> any{false};
     bool handing = false;  // a thread is posting them
-    bool allAsked = false;  // ...and a wave call asked for all of them to go while it did
+    std::condition_variable handed;
 };
 
 Outbox& Pending() {
@@ -73,19 +74,18 @@ void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 // One thread at a time, in order, so that two cannot interleave them; outside the queue's lock, for the
-// thread woken may come straight back to add more. A wave call never waits for another thread posting: it
-// leaves its own to that thread.
+// thread woken may come straight back to add more. A wave call returns with its notifications posted, as
+// Windows posts them inside the call: should another thread be posting, it waits for it (seldom: the
+// sound thread posts only its own, and only after its reports).
 void PostPending(bool onlyOwn) {
     Outbox& outbox = Pending();
     if (!outbox.any) return;
     const std::thread::id me = std::this_thread::get_id();
     std::unique_lock<std::mutex> guard(outbox.lock);
-    if (outbox.handing) {
-        outbox.allAsked |= !onlyOwn;
-        return;
-    }
+    if (onlyOwn && outbox.handing) return;
+    outbox.handed.wait(guard, [&outbox] { return !outbox.handing; });
     outbox.handing = true;
-    while (!outbox.posts.empty() && (!onlyOwn || outbox.allAsked || outbox.posts.front().from == me)) {
+    while (!outbox.posts.empty() && (!onlyOwn || outbox.posts.front().from == me)) {
         const PendingPost post = outbox.posts.front();
         outbox.posts.pop_front();
         guard.unlock();
@@ -93,7 +93,8 @@ void PostPending(bool onlyOwn) {
         guard.lock();
     }
     outbox.any = !outbox.posts.empty();
-    outbox.handing = outbox.allAsked = false;
+    outbox.handing = false;
+    outbox.handed.notify_all();
 }
 
 // Made with the port's lock held, so that a DATA from the capture thread can never be queued behind the
