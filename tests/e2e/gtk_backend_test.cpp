@@ -366,7 +366,7 @@ int CountWrongPixels(const std::vector<uint32_t>& shown, const std::vector<uint3
 
 // What the screen shows once it shows `expected`: read at once, or, for pictures drawn in GTK's next frame,
 // read again while GTK's main loop runs until it matches (or a generous bound). On Wayland the compositor's
-// answers so far (frame callbacks, buffer releases) are read first, as the main loop would, but no main
+// answers so far (buffer releases) are read first, as the main loop would, but no main
 // loop turns and GTK draws nothing.
 // Counts the screen's pixels that are not what the window's scale makes of `expected`, a client-sized picture.
 int WrongPixelsOnScreen(const std::vector<uint32_t>& expected, bool inGtksFrames, GtkWidget* toplevel,
