@@ -330,6 +330,7 @@ std::vector<uint32_t> ServerPixels(GtkWidget* toplevel, GtkWidget* menuBar, int 
         return result;
     }
     std::vector<uint32_t> result;
+    w32::FinishX11Puts();
     XImage* shown = XGetImage(XDisplay(), GDK_WINDOW_XID(gtk_widget_get_window(toplevel)), menuX * scale,
                               menuY * scale, width * scale, height * scale, AllPlanes, ZPixmap);
     if (shown == nullptr) return result;

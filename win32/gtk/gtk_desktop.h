@@ -15,6 +15,10 @@ void UseGtkFileChooser();
 // through cairo instead, as on other displays.
 void UseX11SharedMemory(bool allow);
 
+// Returns once the X server has carried out every picture put so far: from then on, any client reading the
+// screen sees them. Puts go on a connection of their own, with no order against another client's requests.
+void FinishX11Puts();
+
 // On a Wayland compositor with subsurfaces, windows are shown from buffers of their own (the default);
 // false has GTK draw them in its frames instead, as where there are none.
 void UseWaylandSubsurface(bool allow);

@@ -1,6 +1,6 @@
 // Client surfaces put straight into their window on an X server from a shared-memory image (MIT-SHM): one
 // small request a picture, nothing copied through the connection, no cairo or GDK drawing in between.
-// [x] X11 present: the image put into the window with MIT-SHM
+// [x] X11 present: the image put into the window with MIT-SHM, on a connection of its own
 // [x] scaled windows (GDK_SCALE): an image N times the surface's size, each pixel an N x N block
 // [ ] servers without MIT-SHM or in another IPC namespace, visuals other than 24-bit TrueColor in 32-bit
 //     words: gtk_surface.cpp paints those through cairo   [ ] Wayland: gtk_wayland_image.cpp
@@ -38,6 +38,36 @@ namespace {
 bool allowed = true;
 bool refused = false;  // the server would not attach a segment: not asked again in this run
 
+// Puts go on a connection of their own, which no main loop watches: the completion event each put asks for
+// waits there until the next picture reads it, where on GDK's connection it would wake the window's thread
+// once more a picture. Errors on it (a put racing a window's destruction) reach GDK's handler, which
+// ignores displays it did not open. Opened once, on the first window put; null if it cannot be (cairo then).
+Display* putConnection = nullptr;
+Display* PutConnection(GdkDisplay* gdkDisplay) {
+    static Display* const own = XOpenDisplay(DisplayString(gdk_x11_display_get_xdisplay(gdkDisplay)));
+    putConnection = own;
+    return own;
+}
+
+int attachError = 0;
+int NoteAttachError(Display*, XErrorEvent* error) {
+    attachError = error->error_code;
+    return 0;
+}
+
+// A server that cannot reach the segment (another machine, another IPC namespace) answers with an error,
+// which must not reach GDK's handler: on its own connection, that would end the program. The handler is
+// the process's, swapped only for this round trip on the window's thread, the one thread using Xlib.
+bool Attach(Display* display, XShmSegmentInfo* segment) {
+    XSync(display, False);
+    attachError = 0;
+    XErrorHandler previous = XSetErrorHandler(NoteAttachError);
+    XShmAttach(display, segment);
+    XSync(display, False);
+    XSetErrorHandler(previous);
+    return attachError == 0;
+}
+
 // Surface words are 0x00RRGGBB in native byte order: the server must keep pixels the same way.
 bool TakesSurfaceWords(GdkVisual* visual) {
     Visual* x11 = gdk_x11_visual_get_xvisual(visual);
@@ -55,13 +85,14 @@ void Destroy(X11ScreenImage* made) {
         XDestroyImage(made->image);
     }
     if (made->gc != nullptr) XFreeGC(made->display, made->gc);
+    XFlush(made->display);
     delete made;
 }
 
 // Null when the server has no MIT-SHM, keeps pixels otherwise than our words, or cannot attach the segment.
 X11ScreenImage* Make(GdkDisplay* gdkDisplay, GdkWindow* native, int width, int height, int scale) {
-    Display* display = gdk_x11_display_get_xdisplay(gdkDisplay);
-    if (!XShmQueryExtension(display)) return nullptr;
+    Display* display = PutConnection(gdkDisplay);
+    if (display == nullptr || !XShmQueryExtension(display)) return nullptr;
     auto* made = new X11ScreenImage;
     made->display = display;
     made->scale = scale;
@@ -91,12 +122,7 @@ X11ScreenImage* Make(GdkDisplay* gdkDisplay, GdkWindow* native, int width, int h
     }
     made->segment.shmaddr = made->image->data = static_cast<char*>(address);
     made->segment.readOnly = True;
-    // A server that cannot reach the segment (another machine, another IPC namespace) answers with an error,
-    // which must not reach GDK's handler: that would end the program.
-    gdk_x11_display_error_trap_push(gdkDisplay);
-    XShmAttach(display, &made->segment);
-    XSync(display, False);
-    const bool attached = gdk_x11_display_error_trap_pop(gdkDisplay) == 0;
+    const bool attached = Attach(display, &made->segment);
     shmctl(id, IPC_RMID, nullptr);  // freed once both sides have let go of it, even if we crash
     if (!attached) {
         made->segment.shmseg = 0;
@@ -108,12 +134,15 @@ X11ScreenImage* Make(GdkDisplay* gdkDisplay, GdkWindow* native, int width, int h
 }
 
 // The server reads the segment while it carries out a put, so a new picture may go in only once the last
-// put is known to be done. Each put asks for the MIT-SHM completion event, which comes back while the
-// server runs on the write that woke it: GDK reads it with the next events, and Xlib learns from it that
-// the put was carried out. Only without it is there a round trip.
+// put is known to be done. Each put asks for the MIT-SHM completion event, long there by the next picture:
+// reading it (and dropping it, nobody else wants it) tells Xlib that the put was carried out. Only without
+// it is there a round trip.
 void WaitUntilRead(X11ScreenImage& made) {
-    if (made.lastPut != 0 && static_cast<long>(LastKnownRequestProcessed(made.display) - made.lastPut) < 0)
-        XSync(made.display, False);
+    if (made.lastPut == 0) return;
+    XEventsQueued(made.display, QueuedAfterReading);
+    if (static_cast<long>(LastKnownRequestProcessed(made.display) - made.lastPut) < 0) XSync(made.display, False);
+    XEvent dropped;
+    while (XQLength(made.display) > 0) XNextEvent(made.display, &dropped);
 }
 
 // GDK's region is in the window's units: a scaled window's pixels are `scale` times as many.
@@ -161,6 +190,7 @@ bool PutOnX11(GtkWindowEntry& entry, const PixelSurface& surface) {
     WaitUntilRead(*made);
     CopyScaled(made->image->data, static_cast<size_t>(made->image->bytes_per_line), surface, scale, 0);
     ClipToVisible(*made, area, x, y);
+    gdk_display_flush(gdkDisplay);  // what GDK asked of the window (a new size, a map) goes first
     made->lastPut = NextRequest(made->display);
     XShmPutImage(made->display, made->target, made->gc, made->image, 0, 0, x * scale, y * scale,
                  static_cast<unsigned>(made->image->width), static_cast<unsigned>(made->image->height), True);
@@ -183,12 +213,17 @@ void ReleaseX11Image(GtkWindowEntry& entry) {
 
 void UseX11SharedMemory(bool allow) { allowed = allow; }
 
+void FinishX11Puts() {
+    if (putConnection != nullptr) XSync(putConnection, False);
+}
+
 #else
 
 bool PutOnX11(GtkWindowEntry&, const PixelSurface&) { return false; }
 cairo_surface_t* X11ImagePicture(const GtkWindowEntry&) { return nullptr; }
 void ReleaseX11Image(GtkWindowEntry&) {}
 void UseX11SharedMemory(bool) {}
+void FinishX11Puts() {}
 
 #endif
 

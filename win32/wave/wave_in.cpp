@@ -56,8 +56,9 @@ struct PendingPost {
 struct Outbox {
     std::mutex lock;
     std::deque<PendingPost> posts;
-    std::atomic<bool> any{false};
-    bool handing = false;  // a thread is posting them
+    std::atomic<bool> any{false};  // posts queued, or a wave call handing them (some may be the caller's)
+    bool handing = false;          // a thread is posting them
+    bool handingOwn = false;       // ... and it is a backend, which hands only its own
     std::condition_variable handed;
 };
 
@@ -75,19 +76,23 @@ void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 // One thread at a time, in order, so that two cannot interleave them; outside the queue's lock, for the
 // thread woken may come straight back to add more. A wave call returns with its notifications posted, as
-// Windows posts them inside the call: should another thread be posting, it waits for it (seldom: the
-// sound thread posts only its own, and only after its reports).
+// Windows posts them inside the call: should another thread be posting, it waits for it, unless that is
+// the sound thread handing its own with nothing queued behind. The call then has nothing to post, and the
+// program's thread, just woken by that DATA, would only sleep again until the sound thread is done.
 void PostPending(bool onlyOwn) {
     Outbox& outbox = Pending();
     if (!outbox.any) return;
     const std::thread::id me = std::this_thread::get_id();
     std::unique_lock<std::mutex> guard(outbox.lock);
     if (onlyOwn && outbox.handing) return;
-    outbox.handed.wait(guard, [&outbox] { return !outbox.handing; });
+    outbox.handed.wait(guard, [&outbox] { return !outbox.handing || (outbox.handingOwn && outbox.posts.empty()); });
+    if (outbox.handing) return;
     outbox.handing = true;
+    outbox.handingOwn = onlyOwn;
     while (!outbox.posts.empty() && (!onlyOwn || outbox.posts.front().from == me)) {
         const PendingPost post = outbox.posts.front();
         outbox.posts.pop_front();
+        outbox.any = !onlyOwn || !outbox.posts.empty();
         guard.unlock();
         PostMessageA(post.window, post.message, post.wParam, post.lParam);
         guard.lock();
