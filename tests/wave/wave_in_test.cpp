@@ -6,11 +6,15 @@
 #include <mmsystem.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <functional>
+#include <future>
 #include <thread>
 #include <vector>
 
 #include "notification_window.h"
+#include "testing/headless_display.h"
 #include "testing/scripted_wave_device.h"
 #include "wave/wave_device.h"
 
@@ -370,6 +374,63 @@ TEST_F(WaveIn, NothingIsWrittenAfterResetWhileAnotherThreadCaptures) {
     }
     running = false;
     capturing.join();
+}
+
+// The headless display, with a hook run on every wake-up of a thread's queue: a post from another thread.
+std::function<void()>& OnWake() {
+    static std::function<void()> hook;
+    return hook;
+}
+void UseDisplayWithWakeHook() {
+    static w32::DisplayBackend display = [] {
+        w32::DisplayBackend backend = w32::HeadlessDisplayBackend();
+        static void (*headlessWake)(w32::MessageWait&) = backend.Wake;
+        backend.name = "headless, wake hook";
+        backend.Wake = [](w32::MessageWait& wait) {
+            if (OnWake()) OnWake()();
+            headlessWake(wait);
+        };
+        return backend;
+    }();
+    w32::InstallDisplayBackend(display);
+}
+
+// Our choice: a wave call with no notification of its own returns while the capture thread is still posting
+// its DATA, as the program's thread, woken by that very DATA, calls back at once: were it to wait for the
+// capture thread to finish, it would only sleep and be woken again.
+TEST_F(WaveIn, ACallWithNothingToPostDoesNotWaitForTheCaptureThreadPosting) {
+    UseDisplayWithWakeHook();
+    HWAVEIN device = Open();
+    Buffer first(100), second(100);
+    PrepareAndAdd(device, first);
+    ASSERT_EQ(waveInPrepareHeader(device, &second.header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStart(device), MMSYSERR_NOERROR);
+    EXPECT_EQ(window.Pump(), (Notifications{WimOpen(device)}));
+
+    std::promise<void> posting, release;
+    std::shared_future<void> released = release.get_future().share();
+    const std::thread::id tester = std::this_thread::get_id();
+    OnWake() = [&posting, released, tester] {
+        if (std::this_thread::get_id() == tester) return;
+        posting.set_value();
+        released.wait();
+    };
+    std::thread capturing([] { ScriptedWaveDevice::Feed(Sound(100, 1)); });
+    posting.get_future().wait();  // the capture thread is inside the DATA's post
+    auto added = std::async(std::launch::async,
+                            [device, &second] { return waveInAddBuffer(device, &second.header, sizeof(WAVEHDR)); });
+    // Bounded only so that a failure ends the test instead of hanging it.
+    const bool returned = added.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    release.set_value();
+    capturing.join();
+    OnWake() = nullptr;
+    EXPECT_TRUE(returned) << "waveInAddBuffer waited for the capture thread's post";
+    EXPECT_EQ(added.get(), MMSYSERR_NOERROR);
+    EXPECT_EQ(window.Pump(), (Notifications{WimData(device, &first.header)}));
+
+    ASSERT_EQ(waveInReset(device), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInClose(device), MMSYSERR_NOERROR);
+    EXPECT_EQ(window.Pump(), (Notifications{WimData(device, &second.header), WimClose(device)}));
 }
 
 }  // namespace
