@@ -56,8 +56,8 @@ int NoteAttachError(Display*, XErrorEvent* error) {
 }
 
 // A server that cannot reach the segment (another machine, another IPC namespace) answers with an error,
-// which must not reach GDK's handler: on its own connection, that would end the program. The handler is
-// the process's, swapped only for this round trip on the window's thread, the one thread using Xlib.
+// which GDK's handler would drop unseen, leaving every later put blank. The handler is the process's,
+// swapped only for this round trip on the window's thread, the one thread using Xlib.
 bool Attach(Display* display, XShmSegmentInfo* segment) {
     XSync(display, False);
     attachError = 0;
