@@ -172,8 +172,9 @@ int RunSetup(const std::string& setup, double seconds, const char* resultsPath) 
     std::vector<pid_t> busyLoops;
     if (saturated) busyLoops = StartBusyLoops();
 
-    w32::UsePulseWaveDevice();
-    w32::UseHeadlessDisplay();
+    // As the program on GTK: the server's connection served by the window's own thread, in its waits.
+    w32::UsePulseWaveDeviceOnThisThread();
+    w32::UseHeadlessDisplayOnMainContext();
     w32::UsePixbufImageDecoder();
     HWND window = CreateBenchWindow();
     std::this_thread::sleep_until(start);

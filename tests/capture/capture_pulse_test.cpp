@@ -4,13 +4,16 @@
 // averaged, nothing from before a start or after a stop arrives, devices share one stream per rate, the
 // server going away is a pause that recording survives without leaking, and a server stopped for a while
 // gives full blocks again. Run under scripts/pulse-session
-// (PELOMI_PULSE_DIR and PULSE_SERVER set); skipped without it.
+// (PELOMI_PULSE_DIR and PULSE_SERVER set); skipped without it. With PELOMI_PULSE_LOOP=main-context the
+// connection is served on the test's own thread, in turns of GLib's main context, as the program on GTK does.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <mmsystem.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <ostream>
@@ -20,13 +23,26 @@
 
 #include "capture_cycle_fixture.h"
 #include "notification_window.h"
+#include "pulse/pulse_wave_device.h"
 #include "sound_server.h"
+#include "testing/headless_display.h"
 #include "wave/wave_device.h"
 
 namespace {
 
 using namespace soundtest;
 using Notifications = std::vector<Notification>;
+
+// Before any fixture makes its windows; the fixtures' own UsePulseWaveDevice then keeps the loop hosted.
+class LoopOnTheMainContext : public ::testing::Environment {
+    void SetUp() override {
+        const char* loop = std::getenv("PELOMI_PULSE_LOOP");
+        if (loop == nullptr || std::strcmp(loop, "main-context") != 0) return;
+        w32::UsePulseWaveDeviceOnThisThread();
+        w32::UseHeadlessDisplayOnMainContext();
+    }
+};
+::testing::Environment* const loopOnTheMainContext = ::testing::AddGlobalTestEnvironment(new LoopOnTheMainContext);
 
 // What a test records from: the session's microphone-like source, or a stereo null sink made here whose
 // monitor nobody tunes.

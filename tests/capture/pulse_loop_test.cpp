@@ -1,9 +1,11 @@
 // The PulseAudio backend's loop without a server: a pipe stands for the connection. Reading it is left until
 // the time asked for, and brought forward by an earlier time and by a hang-up; a turn takes all that waited,
-// however it is read; a timer set meanwhile still goes off.
+// however it is read; a timer set meanwhile still goes off. Each case runs on the loop's own thread and on a
+// main context that another thread iterates; a wait on the host's own thread runs the loop itself.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 
 #include <pulse/rtclock.h>
@@ -61,10 +63,26 @@ void ProbeRelease() {
     ++releasesProbed;
 }
 
-class PulseLoopTest : public ::testing::Test {
+// A loop on a thread of its own, or hosted on a main context that a thread of the test's iterates for as
+// long as the process lives, as the loop does.
+enum class Host { OwnThread, MainContext };
+
+w32::PulseLoop* StartLoop(Host host) {
+    if (host == Host::OwnThread) return w32::StartPulseLoop(ProbeRelease);
+    std::promise<w32::PulseLoop*> started;
+    std::future<w32::PulseLoop*> loop = started.get_future();
+    std::thread([&started] {
+        GMainContext* context = g_main_context_new();
+        started.set_value(w32::StartPulseLoop(ProbeRelease, context));
+        for (;;) g_main_context_iteration(context, TRUE);
+    }).detach();
+    return loop.get();
+}
+
+class PulseLoopTest : public ::testing::TestWithParam<Host> {
 protected:
     void SetUp() override {
-        loop = w32::StartPulseLoop(ProbeRelease);
+        loop = StartLoop(GetParam());
         ASSERT_NE(loop, nullptr);
         ASSERT_EQ(pipe(watched.ends), 0);
         watched.loop = loop;
@@ -128,7 +146,7 @@ protected:
 // Read in one go, or a byte a dispatch with reading deferred far again after each (a server's pieces queued
 // in the connection while the core waited for a block's end: a turn reading only the first of them left the
 // rest until the next deferral, and the next, and blocks came late for as long as the backlog lasted).
-TEST_F(PulseLoopTest, WhatArrivesWhileDeferredIsReadInOneTurnAtTheTimeAskedForAndNotBefore) {
+TEST_P(PulseLoopTest, WhatArrivesWhileDeferredIsReadInOneTurnAtTheTimeAskedForAndNotBefore) {
     for (bool oneByOne : {false, true}) {
         SCOPED_TRACE(oneByOne ? "a byte a dispatch, deferring again" : "in one go");
         w32::LockPulseLoop(loop);
@@ -152,7 +170,7 @@ TEST_F(PulseLoopTest, WhatArrivesWhileDeferredIsReadInOneTurnAtTheTimeAskedForAn
 
 // A new time moves a deferral already under way, earlier (a block placed) or later (a block placed while
 // reading waited for nothing placed), and what came meanwhile is read then, not at the old time.
-TEST_F(PulseLoopTest, ANewTimeMovesADeferralAlreadyUnderWay) {
+TEST_P(PulseLoopTest, ANewTimeMovesADeferralAlreadyUnderWay) {
     struct Case {
         const char* what;
         pa_usec_t first, then;  // from now
@@ -180,7 +198,7 @@ void OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* user
 }
 
 // A timer set while the loop waits with reading deferred goes off at its time, not when the deferral ends.
-TEST_F(PulseLoopTest, ATimerSetDuringADeferredWaitGoesOff) {
+TEST_P(PulseLoopTest, ATimerSetDuringADeferredWaitGoesOff) {
     w32::LockPulseLoop(loop);
     SettleIntoDeferredWait(pa_rtclock_now() + kLong);
     bool fired = false;
@@ -202,7 +220,7 @@ TEST_F(PulseLoopTest, ATimerSetDuringADeferredWaitGoesOff) {
 
 // What the callbacks leave for later (the wave layer's notifications) is handed over with the lock free: a
 // program woken by a notification must not sleep again on the lock the loop thread still holds.
-TEST_F(PulseLoopTest, WhatCallbacksLeaveIsHandedOverWithTheLockFree) {
+TEST_P(PulseLoopTest, WhatCallbacksLeaveIsHandedOverWithTheLockFree) {
     probedLoop = loop;
     const int before = releasesProbed;
     w32::LockPulseLoop(loop);
@@ -216,7 +234,7 @@ TEST_F(PulseLoopTest, WhatCallbacksLeaveIsHandedOverWithTheLockFree) {
 }
 
 // A server that goes away while reading is deferred is noticed at once, not when the deferral ends.
-TEST_F(PulseLoopTest, AHangUpEndsADeferredWait) {
+TEST_P(PulseLoopTest, AHangUpEndsADeferredWait) {
     w32::LockPulseLoop(loop);
     SettleIntoDeferredWait(pa_rtclock_now() + kLong);
     close(watched.ends[1]);
@@ -229,6 +247,46 @@ TEST_F(PulseLoopTest, AHangUpEndsADeferredWait) {
     }
     EXPECT_TRUE(watched.hungUp);
     w32::UnlockPulseLoop(loop);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, PulseLoopTest, ::testing::Values(Host::OwnThread, Host::MainContext),
+                         [](const ::testing::TestParamInfo<Host>& info) {
+                             return info.param == Host::OwnThread ? "OwnThread" : "MainContext";
+                         });
+
+void OnPipeSignalling(pa_mainloop_api* api, pa_io_event* event, int fd, pa_io_event_flags_t flags, void* pipe) {
+    OnPipeReadable(api, event, fd, flags, pipe);
+    w32::SignalPulseLoop(static_cast<WatchedPipe*>(pipe)->loop);
+}
+
+// The host's own thread: nobody else runs the loop, so a wait there (a wave call waiting for the server)
+// runs it, reading at once whatever reading was deferred to; between waits, iterating the host runs it.
+TEST(PulseLoopOnTheHostsThread, AWaitRunsTheLoopItselfAndTheHostRunsItBetween) {
+    GMainContext* context = g_main_context_new();
+    g_main_context_push_thread_default(context);
+    const int before = releasesProbed;
+    WatchedPipe watched;
+    ASSERT_EQ(pipe(watched.ends), 0);
+    watched.loop = w32::StartPulseLoop(ProbeRelease, context);
+    ASSERT_NE(watched.loop, nullptr);
+    w32::LockPulseLoop(watched.loop);
+    pa_mainloop_api* api = w32::PulseLoopApi(watched.loop);
+    watched.watch = api->io_new(api, watched.ends[0], PA_IO_EVENT_INPUT, OnPipeSignalling, &watched);
+    w32::DeferPulseReading(watched.loop, pa_rtclock_now() + kLong);
+    ASSERT_EQ(write(watched.ends[1], "x", 1), 1);
+    w32::WaitForPulseLoop(watched.loop);
+    EXPECT_EQ(watched.reads, 1);
+    w32::UnlockPulseLoop(watched.loop);
+
+    ASSERT_EQ(write(watched.ends[1], "x", 1), 1);
+    w32::LockPulseLoop(watched.loop);
+    w32::DeferPulseReading(watched.loop, 0);
+    w32::UnlockPulseLoop(watched.loop);
+    probedLoop = watched.loop;
+    while (watched.reads < 2) g_main_context_iteration(context, TRUE);
+    probedLoop = nullptr;
+    EXPECT_GT(releasesProbed, before) << "a turn hands over what its callbacks left, with the lock free";
+    g_main_context_pop_thread_default(context);
 }
 
 }  // namespace

@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     w32::UseGtkFileChooser();
-    w32::UsePulseWaveDevice();
+    w32::UsePulseWaveDeviceOnThisThread();
     w32::UsePixbufImageDecoder();
     std::string commandLine = CommandLineAfterProgram(argc, argv);
     return WinMain(GetModuleHandleA(nullptr), nullptr, &commandLine[0], SW_SHOWDEFAULT);

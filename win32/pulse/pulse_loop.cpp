@@ -1,6 +1,7 @@
 // The PulseAudio backend's main loop: pa_threaded_mainloop's locking on a plain pa_mainloop whose poll we
 // make, so that sound nobody can use yet stays in the connection and many pieces cost one wake-up.
 // [x] the loop's thread, its lock and signals, a poll deferred until a time we set
+// [x] hosted: turns of a GLib main context's thread, and waits on that thread that run the loop themselves
 // [ ] streams and devices: pulse_wave_device.cpp decides how long to defer
 #include "pulse/pulse_loop.h"
 
@@ -22,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include <glib.h>
+
 namespace w32 {
 
 // All of a loop's state. `readFrom` and `waiters` are also read by the loop thread while it waits unlocked.
@@ -40,6 +43,19 @@ struct PulseLoop {
     uint64_t wakeups = 0;                   // polls that found something to read (under the lock)
     std::vector<struct pollfd> watched;        // the loop thread's own, for deferred waits
     void (*released)() = nullptr;
+    // Hosted on a main context: the source that runs the loop's turns there and what it polls (GLib keeps
+    // the addresses of `polled`), libpulse's descriptors and next timer as of its latest poll, and the state
+    // of a wait on the host's thread.
+    GMainContext* host = nullptr;
+    std::thread::id hostThread;
+    GSource* source = nullptr;
+    std::vector<GPollFD> polled;
+    GPollFD timerPolled = {};
+    std::vector<struct pollfd> wanted;
+    pa_usec_t timerDue = 0;            // 0: none
+    std::atomic<bool> changed{false};  // libpulse was called outside a turn: what it polls may differ
+    bool woke = false;                 // the turn to come was woken by a descriptor or a time
+    bool turning = false, waitingHere = false, signalledHere = false;
 };
 
 namespace {
@@ -137,9 +153,137 @@ void Run(PulseLoop* state) {
     pa_mainloop_run(state->loop, &result);
 }
 
+
+// A hosted loop (StartPulseLoop with a host) runs in turns of a GLib source: the host's poll waits on what
+// libpulse's latest poll asked for, reading deferred as on a thread of its own (only hang-ups and the timer
+// wake it), and a turn runs libpulse's iterations, none of them sleeping, until one dispatches nothing.
+constexpr int kTurnIterations = 64;  // then the next turn follows at once, so the host's other sources run
+
+struct HostedSource {
+    GSource base;
+    PulseLoop* loop;
+};
+
+PulseLoop& LoopOf(GSource* source) { return *reinterpret_cast<HostedSource*>(source)->loop; }
+
+// libpulse's poll inside a turn: records what it asks for, for the host's next wait, and reads what is there
+// without sleeping; a turn goes on while more is there, as PollWithoutLock's do. Inside a wait on the host's
+// thread it sleeps, reading at once.
+int PollInTurn(struct pollfd* fds, unsigned long count, int timeout, void* userdata) {
+    auto& state = *static_cast<PulseLoop*>(userdata);
+    const pa_usec_t now = pa_rtclock_now();
+    state.wanted.assign(fds, fds + count);
+    state.timerDue = timeout < 0 ? 0 : now + static_cast<pa_usec_t>(timeout) * PA_USEC_PER_MSEC;
+    if (state.waitingHere) return poll(fds, count, timeout);
+    if (state.inTurn) {
+        const int ready = poll(fds, count, 0);
+        if (ready != 0) return ready;
+        state.inTurn = false;
+    }
+    int ready = 0;
+    if (state.waiters == 0 && state.readFrom > now) {
+        state.watched.assign(fds, fds + count);
+        for (struct pollfd& watched : state.watched) watched.events = 0;  // POLLHUP and POLLERR still come
+        ready = poll(state.watched.data(), count, 0);
+        for (unsigned long i = 0; i < count; ++i) fds[i].revents = state.watched[i].revents;
+    } else {
+        ready = poll(fds, count, 0);
+    }
+    state.inTurn = ready > 0;
+    return ready;
+}
+
+// The host polls the descriptors libpulse polled last: the same ones, or new ones in their place.
+void Repoll(PulseLoop& state) {
+    bool same = state.polled.size() == state.wanted.size();
+    for (size_t i = 0; same && i < state.wanted.size(); ++i) same = state.polled[i].fd == state.wanted[i].fd;
+    if (same) return;
+    for (GPollFD& polled : state.polled) g_source_remove_poll(state.source, &polled);
+    state.polled.assign(state.wanted.size(), GPollFD{});
+    for (size_t i = 0; i < state.wanted.size(); ++i) {
+        state.polled[i].fd = state.wanted[i].fd;
+        g_source_add_poll(state.source, &state.polled[i]);
+    }
+}
+
+void Turn(PulseLoop& state) {
+    state.lock.lock();
+    state.turning = true;
+    state.changed = false;
+    if (state.woke) ++state.wakeups;
+    if (state.timerPolled.revents != 0) TakeCount(state.timer);
+    for (int i = 0;; ++i) {
+        if (pa_mainloop_prepare(state.loop, -1) < 0 || pa_mainloop_poll(state.loop) < 0) break;
+        if (pa_mainloop_dispatch(state.loop) <= 0) break;
+        if (i + 1 == kTurnIterations) {
+            state.changed = true;
+            break;
+        }
+    }
+    Repoll(state);
+    state.turning = false;
+    state.lock.unlock();
+    state.released();
+}
+
+gboolean PrepareTurn(GSource* source, gint* timeout) {
+    PulseLoop& state = LoopOf(source);
+    const pa_usec_t now = pa_rtclock_now();
+    *timeout = 0;
+    if (state.changed || (state.timerDue != 0 && state.timerDue <= now)) return TRUE;
+    const bool deferring = state.waiters == 0 && state.readFrom > now;
+    for (size_t i = 0; i < state.polled.size(); ++i)
+        state.polled[i].events = deferring ? 0 : static_cast<gushort>(state.wanted[i].events);
+    state.inDeferredWait = deferring;
+    *timeout = state.timerDue == 0 ? -1 : MillisecondsUntil(state.timerDue, now);
+    return FALSE;
+}
+
+// What the host's wait found is read in the turn, as a poll of the loop's own thread reads what woke it: the
+// deferral asked for meanwhile applies from the next wait.
+gboolean CheckTurn(GSource* source) {
+    PulseLoop& state = LoopOf(source);
+    state.inDeferredWait = false;
+    const bool found = std::any_of(state.polled.begin(), state.polled.end(),
+                                   [](const GPollFD& polled) { return polled.revents != 0; });
+    state.inTurn = state.inTurn || found;
+    state.woke = found || state.timerPolled.revents != 0 || (state.timerDue != 0 && state.timerDue <= pa_rtclock_now());
+    return state.woke || state.changed;
+}
+
+gboolean DispatchTurn(GSource* source, GSourceFunc, gpointer) {
+    Turn(LoopOf(source));
+    return G_SOURCE_CONTINUE;
+}
+
+GSourceFuncs turnFunctions = {PrepareTurn, CheckTurn, DispatchTurn, nullptr, nullptr, nullptr};
+
+void Host(PulseLoop* state, GMainContext* host) {
+    pa_mainloop_set_poll_func(state->loop, PollInTurn, state);
+    state->host = host;
+    state->hostThread = std::this_thread::get_id();
+    state->source = g_source_new(&turnFunctions, sizeof(HostedSource));
+    reinterpret_cast<HostedSource*>(state->source)->loop = state;
+    state->timerPolled = {state->timer, G_IO_IN, 0};
+    g_source_add_poll(state->source, &state->timerPolled);
+    state->changed = true;  // the first turn learns what to poll
+    g_source_attach(state->source, host);
+}
+
+bool OnHostThread(const PulseLoop& state) {
+    return state.source != nullptr && std::this_thread::get_id() == state.hostThread;
+}
+
+// Another thread moved what the host's wait must see (an earlier time, reading at once).
+void WakeHost(PulseLoop& state) {
+    if (state.source == nullptr || state.turning) return;  // a turn polls again before it ends
+    state.changed = true;
+    if (!OnHostThread(state)) g_main_context_wakeup(state.host);
+}
+
 }  // namespace
 
-PulseLoop* StartPulseLoop(void (*released)()) {
+PulseLoop* StartPulseLoop(void (*released)(), GMainContext* host) {
     auto* state = new PulseLoop;  // never destroyed: streams may still close while the process ends
     state->released = released;
     state->loop = pa_mainloop_new();
@@ -151,6 +295,10 @@ PulseLoop* StartPulseLoop(void (*released)()) {
         if (state->timer >= 0) close(state->timer);
         delete state;
         return nullptr;
+    }
+    if (host != nullptr) {
+        Host(state, host);
+        return state;
     }
     pa_mainloop_set_poll_func(state->loop, PollWithoutLock, state);
     try {
@@ -168,21 +316,45 @@ PulseLoop* StartPulseLoop(void (*released)()) {
 pa_mainloop_api* PulseLoopApi(PulseLoop* loop) { return pa_mainloop_get_api(loop->loop); }
 
 void LockPulseLoop(PulseLoop* loop) { loop->lock.lock(); }
-void UnlockPulseLoop(PulseLoop* loop) { loop->lock.unlock(); }
+// A hosted loop's turns record what libpulse polls; calls made between them may change it.
+void UnlockPulseLoop(PulseLoop* loop) {
+    if (loop->source != nullptr && !loop->turning) loop->changed = true;
+    loop->lock.unlock();
+}
 
+// On a hosted loop's own thread nobody else runs the loop: the wait runs it, reading at once, with the lock
+// kept (no other thread takes it there). Never from the loop's callbacks.
 void WaitForPulseLoop(PulseLoop* loop) {
+    if (OnHostThread(*loop)) {
+        if (loop->turning || loop->waitingHere) return;
+        loop->waitingHere = true;
+        loop->signalledHere = false;
+        while (!loop->signalledHere) {
+            if (pa_mainloop_prepare(loop->loop, -1) < 0 || pa_mainloop_poll(loop->loop) < 0 ||
+                pa_mainloop_dispatch(loop->loop) < 0)
+                break;
+        }
+        loop->waitingHere = false;
+        loop->changed = true;
+        return;
+    }
     ++loop->waiters;
     if (loop->deferring) Kick(*loop);
+    WakeHost(*loop);
     loop->signalled.wait(loop->lock);
     --loop->waiters;
 }
 
-void SignalPulseLoop(PulseLoop* loop) { loop->signalled.notify_all(); }
+void SignalPulseLoop(PulseLoop* loop) {
+    loop->signalledHere = true;
+    loop->signalled.notify_all();
+}
 
 void DeferPulseReading(PulseLoop* loop, pa_usec_t until) {
     loop->readFrom = until;
     if (until == 0) {
         if (loop->deferring) Kick(*loop);
+        WakeHost(*loop);
         return;
     }
     const struct itimerspec at = {{0, 0}, TimespecOf(until)};
@@ -193,6 +365,7 @@ pa_usec_t PulseReadingDeferredUntil(const PulseLoop* loop) { return loop->readFr
 
 void NudgePulseLoop(PulseLoop* loop) {
     pa_mainloop_wakeup(loop->loop);
+    WakeHost(*loop);
     if (loop->deferring) {
         loop->nudged = true;
         Kick(*loop);

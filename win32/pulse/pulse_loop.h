@@ -1,8 +1,10 @@
-// A libpulse main loop on a thread of its own, locked the way pa_threaded_mainloop is, that can be told to
-// leave its connection unread until a given time. Leaves out stopping: the loop runs until the process ends.
+// A libpulse main loop, locked the way pa_threaded_mainloop is, that can be told to leave its connection
+// unread until a given time: on a thread of its own, or in turns of a GLib main context's thread. Leaves out
+// stopping: the loop runs until the process ends.
 #ifndef PELOMI_WIN32_PULSE_LOOP_H
 #define PELOMI_WIN32_PULSE_LOOP_H
 
+#include <glib.h>
 #include <pulse/mainloop-api.h>
 #include <pulse/sample.h>
 
@@ -12,7 +14,11 @@ struct PulseLoop;
 
 // A running loop, or null when none could be made. `released` is called on the loop thread each time it
 // lets go of the lock to wait, with no lock held: what callbacks left to do outside it.
-PulseLoop* StartPulseLoop(void (*released)());
+// Without `host` the loop has a thread of its own. With one, the calling thread is the loop thread: the loop
+// runs in turns of `host`, which that thread iterates (a GTK program's main context), and a wait made on it
+// (WaitForPulseLoop) runs the loop itself meanwhile. Sound then reaches that thread's windows without a
+// second thread waking to read it.
+PulseLoop* StartPulseLoop(void (*released)(), GMainContext* host = nullptr);
 
 pa_mainloop_api* PulseLoopApi(PulseLoop* loop);
 

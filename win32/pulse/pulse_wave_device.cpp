@@ -22,10 +22,14 @@
 namespace w32 {
 
 // Shared with the source-following part (pulse_source_choice.cpp).
+namespace {
+GMainContext* loopHost = nullptr;  // the main context the loop runs on; null: a thread of its own
+}  // namespace
+
 PulseServer& Pulse() {
     static PulseServer* server = [] {
         auto* created = new PulseServer;  // never destroyed: devices may still close while the process ends
-        created->loop = StartPulseLoop(WaveReportsDone);
+        created->loop = StartPulseLoop(WaveReportsDone, loopHost);
         return created;
     }();
     return *server;
@@ -336,6 +340,12 @@ WaveBackend& PulseWaveBackend() {
 }  // namespace
 
 void UsePulseWaveDevice() { InstallWaveBackend(PulseWaveBackend()); }
+
+void UsePulseWaveDeviceOnThisThread() {
+    loopHost = g_main_context_default();
+    Pulse();
+    UsePulseWaveDevice();
+}
 
 PulseCaptureCounters ReadPulseCaptureCounters() {
     Lock();

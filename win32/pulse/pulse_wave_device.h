@@ -11,6 +11,11 @@ namespace w32 {
 
 // Devices opened from now on record from the sound server; nothing connects until the first open.
 void UsePulseWaveDevice();
+// The same, with the server's connection served in turns of GLib's default main context, which the calling
+// thread iterates (a GTK program's main thread), rather than on a thread of its own: a block of sound then
+// reaches that thread's windows without waking another thread first. Before any other use of the backend;
+// the first call of the two decides.
+void UsePulseWaveDeviceOnThisThread();
 
 // What the server has delivered in this process, for benchmarks and diagnostics: counted from the first
 // ReadPulseCaptureCounters on (nothing is counted before, so that pieces cost nothing unless asked).
@@ -18,7 +23,7 @@ struct PulseCaptureCounters {
     uint64_t pieces = 0;       // deliveries from the server
     uint64_t wholePieces = 0;  // ...of them exactly the length asked for (fragmentUsec at the stream's rate)
     uint64_t longerPieces = 0;  // ...longer than that
-    uint64_t wakeups = 0;      // times the sound thread slept and woke to read them (or to serve a call)
+    uint64_t wakeups = 0;      // times the loop slept and woke to read them (or to serve a call)
     uint64_t bytes = 0;
     std::chrono::steady_clock::time_point latestArrival;
     // The first stream's latency now (below 0 on a sink's monitor) and its clock, in frames (-1: unknown).

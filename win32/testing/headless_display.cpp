@@ -1,7 +1,10 @@
 // The headless display of the tests: records each window's state and its last shown surface.
 // [x] every window notification, kept for tests to read   [x] waiting and waking through the defaults
+// [x] or waiting in GLib's default main context, as the GTK display does
 // [ ] a screen, window-manager placement, input of its own (tests use user/input_delivery.h)
 #include "testing/headless_display.h"
+
+#include <glib.h>
 
 #include <map>
 #include <mutex>
@@ -99,7 +102,36 @@ DisplayBackend MakeHeadlessBackend() {
     return backend;
 }
 
+// Message waits that run GLib's default main context meanwhile, as the GTK display's do, for what is served
+// there (the sound server's connection of UsePulseWaveDeviceOnThisThread). A wake-up from the waiting
+// thread itself only costs its next wait a turn that finds nothing.
+void PollMainContext() {
+    for (int i = 0; i < 64 && g_main_context_iteration(nullptr, FALSE); ++i) {
+    }
+}
+
+void WaitInMainContext(MessageWait& wait) {
+    while (!wait.TakeWake()) g_main_context_iteration(nullptr, TRUE);
+}
+
+void WakeMainContext(MessageWait& wait) {
+    wait.Wake();
+    g_main_context_wakeup(nullptr);
+}
+
 }  // namespace
+
+void UseHeadlessDisplayOnMainContext() {
+    static DisplayBackend backend = [] {
+        DisplayBackend made = MakeHeadlessBackend();
+        made.name = "headless on the main context";
+        made.PollEvents = PollMainContext;
+        made.WaitForEvents = WaitInMainContext;
+        made.Wake = WakeMainContext;
+        return made;
+    }();
+    InstallDisplayBackend(backend);
+}
 
 DisplayBackend& HeadlessDisplayBackend() {
     static DisplayBackend backend = MakeHeadlessBackend();

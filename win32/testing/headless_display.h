@@ -15,6 +15,9 @@ namespace w32 {
 
 // Windows created from now on are shown on the headless display.
 void UseHeadlessDisplay();
+// The same, with message waits (GetMessageA, PeekMessageA) running GLib's default main context meanwhile,
+// as the GTK display's do: for a sound backend served there.
+void UseHeadlessDisplayOnMainContext();
 // Its table, for a test that wraps one of its members before installing a copy.
 DisplayBackend& HeadlessDisplayBackend();
 
