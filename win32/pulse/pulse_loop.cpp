@@ -266,6 +266,10 @@ void Host(PulseLoop* state, GMainContext* host) {
     reinterpret_cast<HostedSource*>(state->source)->loop = state;
     state->timerPolled = {state->timer, G_IO_IN, 0};
     g_source_add_poll(state->source, &state->timerPolled);
+    // GLib takes a source that may not recurse out of the poll while it dispatches and puts it back after,
+    // waking the context once a descriptor: each turn would cost the host's loop another round. A turn never
+    // runs the host's loop, and what it calls after its own (`released`) finds the loop idle.
+    g_source_set_can_recurse(state->source, TRUE);
     state->changed = true;  // the first turn learns what to poll
     g_source_attach(state->source, host);
 }
