@@ -46,7 +46,6 @@ struct PulseLoop {
     // Hosted on a main context: the source that runs the loop's turns there and what it polls (GLib keeps
     // the addresses of `polled`), libpulse's descriptors and next timer as of its latest poll, and the state
     // of a wait on the host's thread.
-    GMainContext* host = nullptr;
     std::thread::id hostThread;
     GSource* source = nullptr;
     std::vector<GPollFD> polled;
@@ -84,6 +83,19 @@ int MillisecondsUntil(pa_usec_t deadline, pa_usec_t now) {
     return deadline <= now ? 0 : static_cast<int>((deadline - now + PA_USEC_PER_MSEC - 1) / PA_USEC_PER_MSEC);
 }
 
+// Whether the connection is left unread now: nobody waits for the loop and the time asked for is ahead.
+bool ReadingDeferred(const PulseLoop& state, pa_usec_t now) { return state.waiters == 0 && state.readFrom > now; }
+
+// A turn goes on while more is there already: libpulse takes one message from the connection a dispatch,
+// and the deferral that reading a piece asks for must not leave the rest of what came before it unread.
+// What the poll found, or 0 when the turn is over.
+int GoOnWithTurn(PulseLoop& state, struct pollfd* fds, unsigned long count) {
+    if (!state.inTurn) return 0;
+    const int ready = poll(fds, count, 0);
+    if (ready == 0) state.inTurn = false;
+    return ready;
+}
+
 // Called by pa_mainloop on the loop thread, which holds the lock once. While the connection is left unread
 // the wait watches `fds` for hang-ups and errors only (a server that goes away is noticed at once) and ends
 // when `timer` goes off: a thread that moves the time re-arms it without waking the loop (a block placed
@@ -94,15 +106,9 @@ int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* 
     auto& state = *static_cast<PulseLoop*>(userdata);
     state.lock.unlock();
     state.released();
-    // A turn goes on while more is there already: libpulse takes one message from the connection a dispatch,
-    // and the deferral that reading a piece asks for must not leave the rest of what came before it unread.
-    if (state.inTurn) {
-        const int ready = poll(fds, count, 0);
-        if (ready != 0) {
-            state.lock.lock();
-            return ready;
-        }
-        state.inTurn = false;
+    if (const int ready = GoOnWithTurn(state, fds, count)) {
+        state.lock.lock();
+        return ready;
     }
     const pa_usec_t start = pa_rtclock_now();
     const pa_usec_t deadline = timeout < 0 ? 0 : start + static_cast<pa_usec_t>(timeout) * PA_USEC_PER_MSEC;
@@ -110,8 +116,7 @@ int PollWithoutLock(struct pollfd* fds, unsigned long count, int timeout, void* 
     for (;;) {
         state.deferring = true;  // before reading readFrom: a change to "at once" after this read kicks
         const pa_usec_t now = pa_rtclock_now();
-        const pa_usec_t from = state.waiters > 0 ? 0 : state.readFrom.load();
-        if (from <= now || (timeout >= 0 && deadline <= now)) break;
+        if (!ReadingDeferred(state, now) || (timeout >= 0 && deadline <= now)) break;
         const struct timespec untilDeadline = TimespecOf(timeout >= 0 ? deadline - now : 0);
         state.watched.assign(fds, fds + count);
         for (struct pollfd& watched : state.watched) watched.events = 0;  // POLLHUP and POLLERR still come
@@ -153,7 +158,6 @@ void Run(PulseLoop* state) {
     pa_mainloop_run(state->loop, &result);
 }
 
-
 // A hosted loop (StartPulseLoop with a host) runs in turns of a GLib source: the host's poll waits on what
 // libpulse's latest poll asked for, reading deferred as on a thread of its own (only hang-ups and the timer
 // wake it), and a turn runs libpulse's iterations, none of them sleeping, until one dispatches nothing.
@@ -175,13 +179,9 @@ int PollInTurn(struct pollfd* fds, unsigned long count, int timeout, void* userd
     state.wanted.assign(fds, fds + count);
     state.timerDue = timeout < 0 ? 0 : now + static_cast<pa_usec_t>(timeout) * PA_USEC_PER_MSEC;
     if (state.waitingHere) return poll(fds, count, timeout);
-    if (state.inTurn) {
-        const int ready = poll(fds, count, 0);
-        if (ready != 0) return ready;
-        state.inTurn = false;
-    }
+    if (const int ready = GoOnWithTurn(state, fds, count)) return ready;
     int ready = 0;
-    if (state.waiters == 0 && state.readFrom > now) {
+    if (ReadingDeferred(state, now)) {
         state.watched.assign(fds, fds + count);
         for (struct pollfd& watched : state.watched) watched.events = 0;  // POLLHUP and POLLERR still come
         ready = poll(state.watched.data(), count, 0);
@@ -212,9 +212,7 @@ void Turn(PulseLoop& state) {
     state.changed = false;
     if (state.woke) ++state.wakeups;
     if (state.timerPolled.revents != 0) TakeCount(state.timer);
-    for (int i = 0;; ++i) {
-        if (pa_mainloop_prepare(state.loop, -1) < 0 || pa_mainloop_poll(state.loop) < 0) break;
-        if (pa_mainloop_dispatch(state.loop) <= 0) break;
+    for (int i = 0; pa_mainloop_iterate(state.loop, 1, nullptr) > 0; ++i) {  // PollInTurn never sleeps here
         if (i + 1 == kTurnIterations) {
             state.changed = true;
             break;
@@ -231,7 +229,7 @@ gboolean PrepareTurn(GSource* source, gint* timeout) {
     const pa_usec_t now = pa_rtclock_now();
     *timeout = 0;
     if (state.changed || (state.timerDue != 0 && state.timerDue <= now)) return TRUE;
-    const bool deferring = state.waiters == 0 && state.readFrom > now;
+    const bool deferring = ReadingDeferred(state, now);
     for (size_t i = 0; i < state.polled.size(); ++i)
         state.polled[i].events = deferring ? 0 : static_cast<gushort>(state.wanted[i].events);
     state.inDeferredWait = deferring;
@@ -260,7 +258,6 @@ GSourceFuncs turnFunctions = {PrepareTurn, CheckTurn, DispatchTurn, nullptr, nul
 
 void Host(PulseLoop* state, GMainContext* host) {
     pa_mainloop_set_poll_func(state->loop, PollInTurn, state);
-    state->host = host;
     state->hostThread = std::this_thread::get_id();
     state->source = g_source_new(&turnFunctions, sizeof(HostedSource));
     reinterpret_cast<HostedSource*>(state->source)->loop = state;
@@ -282,7 +279,7 @@ bool OnHostThread(const PulseLoop& state) {
 void WakeHost(PulseLoop& state) {
     if (state.source == nullptr || state.turning) return;  // a turn polls again before it ends
     state.changed = true;
-    if (!OnHostThread(state)) g_main_context_wakeup(state.host);
+    if (!OnHostThread(state)) g_main_context_wakeup(g_source_get_context(state.source));
 }
 
 }  // namespace
@@ -333,10 +330,7 @@ void WaitForPulseLoop(PulseLoop* loop) {
         if (loop->turning || loop->waitingHere) return;
         loop->waitingHere = true;
         loop->signalledHere = false;
-        while (!loop->signalledHere) {
-            if (pa_mainloop_prepare(loop->loop, -1) < 0 || pa_mainloop_poll(loop->loop) < 0 ||
-                pa_mainloop_dispatch(loop->loop) < 0)
-                break;
+        while (!loop->signalledHere && pa_mainloop_iterate(loop->loop, 1, nullptr) >= 0) {
         }
         loop->waitingHere = false;
         loop->changed = true;

@@ -21,11 +21,11 @@
 
 namespace w32 {
 
-// Shared with the source-following part (pulse_source_choice.cpp).
 namespace {
 GMainContext* loopHost = nullptr;  // the main context the loop runs on; null: a thread of its own
 }  // namespace
 
+// Shared with the source-following part (pulse_source_choice.cpp).
 PulseServer& Pulse() {
     static PulseServer* server = [] {
         auto* created = new PulseServer;  // never destroyed: devices may still close while the process ends
@@ -343,7 +343,7 @@ void UsePulseWaveDevice() { InstallWaveBackend(PulseWaveBackend()); }
 
 void UsePulseWaveDeviceOnThisThread() {
     loopHost = g_main_context_default();
-    Pulse();
+    Pulse();  // the loop starts here, on this thread, whatever calls the backend first
     UsePulseWaveDevice();
 }
 
