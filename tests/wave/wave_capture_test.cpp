@@ -237,17 +237,31 @@ TEST_F(WaveCapture, ReadingOnASourceAheadOfItsClockWaitsOnlyForTheSoundStillMiss
 }
 
 // The stream outlives its devices for a second, so that the program's cycle never waits for the server.
+// A stream nobody holds is given back a second after the last close, whether it records (its sound's read
+// then releases it) or its source is stopped (the timer does); a program that opens a device a block keeps
+// it and is never woken for it meanwhile.
 TEST_F(WaveCapture, AStreamNobodyHoldsIsGivenBackAfterASecond) {
-    HWAVEIN device = Open();
-    Close(device);
-    ScriptedWaveDevice::Advance(900 * kMs);
-    device = Open();  // the program reopens: the same stream goes on
-    EXPECT_EQ(ScriptedWaveDevice::RecordStreams(), 1);
-    Close(device);
-    ScriptedWaveDevice::Advance(900 * kMs);
-    EXPECT_EQ(ScriptedWaveDevice::RecordStreams(), 1);
-    ScriptedWaveDevice::Advance(200 * kMs);
-    EXPECT_EQ(ScriptedWaveDevice::RecordStreams(), 0);
+    for (const bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped ? "source stopped" : "recording");
+        HWAVEIN device = Open();
+        Close(device);
+        ScriptedWaveDevice::Advance(900 * kMs);
+        device = Open();  // the program reopens: the same stream goes on
+        EXPECT_EQ(ScriptedWaveDevice::RecordStreams(), 1);
+        Close(device);
+        if (stopped) ScriptedWaveDevice::StopSource(true);
+        ScriptedWaveDevice::Advance(900 * kMs);
+        EXPECT_EQ(ScriptedWaveDevice::RecordStreams(), 1);
+        ScriptedWaveDevice::Advance(200 * kMs);
+        EXPECT_EQ(ScriptedWaveDevice::RecordStreams(), 0);
+        ScriptedWaveDevice::ResumeSource();
+    }
+    const int expiries = ScriptedWaveDevice::TimerExpiries();
+    for (int i = 0; i < 30; ++i) {
+        Block block(kBlockFrames);
+        RecordBlock(block);
+    }
+    EXPECT_EQ(ScriptedWaveDevice::TimerExpiries(), expiries) << "the idle timer went off while the program cycled";
 }
 
 // Once reached, a server that goes away is a pause: the buffer in flight comes back with what it holds,

@@ -28,6 +28,8 @@ struct PulseRecord {
     std::string source;   // the source it was opened on; empty: the default
     std::string device, former;  // the source it records, and the one it recorded before a move
     bool relinked = false;  // opened again because its layout was not its source's
+    bool timingAsked = false;  // its clock asked for, not answered yet
+    uint64_t timingAskedAt = 0;
 };
 
 struct PulseServer {
@@ -35,6 +37,7 @@ struct PulseServer {
     pa_context* context = nullptr;
     std::vector<PulseRecord*> records;
     pa_time_event* timer = nullptr;
+    uint64_t deferral = 0;  // reading as the capture core last asked for it (0: at once)
     PulseCaptureCounters counters;
     bool counting = false;  // a bench or test has asked for the counters
     uint64_t serials = 0;

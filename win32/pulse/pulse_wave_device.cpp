@@ -206,6 +206,39 @@ void OnReadable(pa_stream* stream, size_t, void* userdata) {
     }
 }
 
+// The stream's clock is the server's timing information, interpolated in between. libpulse's automatic
+// updates would cost a timer and an answer every 1.5 s, a wake-up each: the clock is asked for instead when
+// reading is about to be deferred after a block, so that the answer may come while the block is drawn, and
+// whenever it is missing. The deferral waits for the answer: read late, it would make the clock late by as
+// much. Every 10 s is enough: the capture core compares the clock only with itself within a block or two
+// (the lag of arriving sound, then the block's due time), and the interpolation drifts by well under a
+// millisecond meanwhile.
+constexpr uint64_t kTimingInterval = 10000000;
+
+bool TimingAsked() {
+    for (const PulseRecord* record : Pulse().records)
+        if (record->timingAsked) return true;
+    return false;
+}
+
+void ApplyDeferral() {
+    if (Pulse().loop) DeferPulseReading(Pulse().loop, TimingAsked() ? 0 : Pulse().deferral);
+}
+
+void OnTiming(pa_stream*, int, void* userdata) {
+    if (PulseRecord* record = Tagged(userdata)) record->timingAsked = false;
+    ApplyDeferral();
+}
+
+void AskForTiming(PulseRecord& record) {
+    if (record.timingAsked || !record.ready) return;
+    pa_operation* operation = pa_stream_update_timing_info(record.stream, OnTiming, Tag(&record));
+    if (operation == nullptr) return;
+    pa_operation_unref(operation);
+    record.timingAsked = true;
+    record.timingAskedAt = pa_rtclock_now();
+}
+
 // The pieces were asked for before the source's layout was known (see OpenStream): now it is, ask again
 // when the server's answer is far off.
 void AskForFragments(pa_stream* stream, const pa_sample_spec& spec) {
@@ -232,6 +265,7 @@ void OnStreamState(pa_stream* stream, void* userdata) {
         const pa_sample_spec* spec = pa_stream_get_sample_spec(stream);
         record->frameBytes = pa_frame_size(spec);
         AskForFragments(stream, *spec);
+        AskForTiming(*record);
         // A source suspended for being idle says so at first, and resumes for us at once.
         WaveStreamReady(record->owner, spec->channels);
         CheckLayout(record);
@@ -282,8 +316,8 @@ void OpenStream(WaveStream* owner, uint32_t rate) {
     // gets its pieces (a mono one twice as long at most; the server rounds to what its source offers).
     const pa_sample_spec stereo = {PA_SAMPLE_S16LE, rate, 2};
     attr.fragsize = FragmentBytes(stereo);
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-                                                      PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_FIX_CHANNELS);
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_FIX_CHANNELS);
     const char* source = record->source.empty() ? nullptr : record->source.c_str();
     if (pa_stream_connect_record(stream, source, &attr, flags) < 0) {
         CloseStream(owner);
@@ -292,15 +326,24 @@ void OpenStream(WaveStream* owner, uint32_t rate) {
 }
 
 bool StreamNow(WaveStream* owner, int64_t* position) {
-    const PulseRecord* record = Find(owner);
+    PulseRecord* record = Find(owner);
     pa_usec_t time = 0;
-    if (!record || !record->ready || pa_stream_get_time(record->stream, &time) < 0) return false;
+    if (!record || !record->ready) return false;
+    if (pa_stream_get_time(record->stream, &time) < 0) {
+        AskForTiming(*record);
+        return false;
+    }
     *position = static_cast<int64_t>(time * record->rate / PA_USEC_PER_SEC);
     return true;
 }
 
 void DeferReading(uint64_t until) {
-    if (Pulse().loop) DeferPulseReading(Pulse().loop, until);
+    PulseServer& server = Pulse();
+    server.deferral = until;
+    if (until != 0)
+        for (PulseRecord* record : server.records)
+            if (pa_rtclock_now() - record->timingAskedAt >= kTimingInterval) AskForTiming(*record);
+    ApplyDeferral();
 }
 
 void OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void*) { WaveTimerDue(PulseWaveBackend()); }
@@ -354,6 +397,7 @@ PulseCaptureCounters ReadPulseCaptureCounters() {
     PulseCaptureCounters counters = server.counters;
     counters.fragmentUsec = kFragmentUsec;
     if (server.loop) counters.wakeups = PulseLoopWakeups(server.loop);
+    counters.readingDeferred = server.loop && PulseReadingDeferredUntil(server.loop) > pa_rtclock_now();
     // The first stream's latency and clock as they are now.
     if (!server.records.empty() && server.records.front()->ready) {
         pa_stream* stream = server.records.front()->stream;

@@ -30,6 +30,7 @@ struct PulseCaptureCounters {
     int64_t latencyUsec = 0;
     uint32_t fragmentUsec = 0;  // the piece length asked for
     int64_t clockFrames = -1;
+    bool readingDeferred = false;  // arriving sound is left with the server now
 };
 PulseCaptureCounters ReadPulseCaptureCounters();
 

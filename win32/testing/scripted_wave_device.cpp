@@ -36,7 +36,7 @@ struct ScriptedServer {
     uint16_t channels = 1;
     std::function<int16_t(int64_t, int)> sound;
     uint64_t deferUntil = 0, timerAt = 0;
-    int turns = 0;
+    int turns = 0, timerExpiries = 0;
     std::vector<uint64_t> connects, streams;
 };
 
@@ -182,6 +182,7 @@ void RunUntil(uint64_t until) {
         server.now = std::max(server.now, next);
         if (server.timerAt != 0 && server.timerAt <= server.now) {
             server.timerAt = 0;
+            ++server.timerExpiries;
             WaveTimerDue(ScriptedWaveBackend());
         }
         if (piece != 0 && piece <= server.now) ReadPieces();
@@ -239,7 +240,7 @@ void ScriptedWaveDevice::Reset() {
     server.fragmentUsec = server.latencyUsec = 0;
     server.channels = 1;
     server.sound = nullptr;
-    server.turns = 0;
+    server.turns = server.timerExpiries = 0;
     server.connects.clear();
     server.streams.clear();
 }
@@ -306,6 +307,11 @@ uint64_t ScriptedWaveDevice::ReadingDeferredUntil() {
 int ScriptedWaveDevice::ReadingTurns() {
     Hold hold(Server().lock);
     return Server().turns;
+}
+
+int ScriptedWaveDevice::TimerExpiries() {
+    Hold hold(Server().lock);
+    return Server().timerExpiries;
 }
 
 int ScriptedWaveDevice::RecordStreams() {

@@ -68,6 +68,7 @@ public:
     static uint64_t Now();
     static uint64_t ReadingDeferredUntil();
     static int ReadingTurns();  // turns that delivered at least one piece
+    static int TimerExpiries();  // times the core's timer went off
     static int RecordStreams();  // streams the server records now
     // The server moves every stream to another source of `channels` (each is opened again), or their source
     // stops (suspended: the streams stay open; removed: they fail, and new ones are refused) and records

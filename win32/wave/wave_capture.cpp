@@ -157,6 +157,8 @@ void UpdateReading(WaveCore& core) {
     uint64_t until = now + kLongestDeferral;
     for (WaveStream* stream : core.streams) {
         if (stream->state != StreamState::Running) continue;
+        // One nobody holds is read when it is due to be given back: its sound then releases it (Rearm).
+        if (stream->listeners.empty() && stream->pins == 0) until = std::min(until, stream->idleSince + kIdleRelease);
         for (WaveListener* listener : stream->listeners) {
             if (!listener->started || !listener->placed) continue;
             // Fixed once: after it, the block's last pieces are read as they come.
@@ -196,7 +198,8 @@ bool WaveSoundCaptured(WaveStream* stream, int64_t position, const int16_t* samp
         if (listener->started) HandOver(*listener);
     }
     Trim(*stream);
-    UpdateReading(*stream->core);
+    UpdateReading(core);
+    if (stream->listeners.empty()) Rearm(core);
     return listening;
 }
 

@@ -129,6 +129,9 @@ void Interrupt(WaveStream& stream, bool returnBuffers);
 void Place(WaveListener& listener);
 void UpdateReading(WaveCore& core);
 
+// The server side: the backend's timer brought forward to the next reconnect or idle release due.
+void Rearm(WaveCore& core);
+
 }  // namespace w32
 
 #endif

@@ -33,17 +33,28 @@ void WaitUntil(WaveCore& core, uint64_t askedAt, Done done) {
     while (!done() && core.backend->Now() < end) core.backend->Wait(end);
 }
 
-// The backend's one timer serves the reconnects and the idle releases. It is only ever brought forward:
-// moving it at every close would wake the backend twice a block; when it goes off early it looks again.
+}  // namespace
+
+// The backend's one timer serves the reconnects and the idle releases of streams that record nothing
+// (opening, stopped). One that records is given back by the read of its sound once its release is due
+// (UpdateReading has reading wait no longer than that): a timer armed at every close would go off once a
+// second while the program opens a device a block. The timer is only ever brought forward; when it goes off
+// early it looks again.
 void Rearm(WaveCore& core) {
+    const uint64_t now = core.backend->Now();
     uint64_t due = core.retryAt;
-    for (const WaveStream* stream : core.streams)
-        if (stream->listeners.empty() && stream->pins == 0 && (due == 0 || stream->idleSince + kIdleRelease < due))
-            due = stream->idleSince + kIdleRelease;
+    for (const WaveStream* stream : core.streams) {
+        const uint64_t idleEnds = stream->idleSince + kIdleRelease;
+        if (!stream->listeners.empty() || stream->pins != 0 || (stream->state == StreamState::Running && idleEnds > now))
+            continue;
+        if (due == 0 || idleEnds < due) due = idleEnds;
+    }
     if (due == 0 || (core.timerAt != 0 && core.timerAt <= due)) return;
     core.timerAt = due;
     core.backend->SetTimer(due);
 }
+
+namespace {
 
 void ScheduleRetry(WaveCore& core) {
     if (core.retryAt != 0 || !AnyListener(core)) return;
@@ -156,6 +167,7 @@ void WaveStreamMoved(WaveStream* stream) {
     Interrupt(*stream, false);
     core.backend->CloseStream(stream);
     OpenBackendStream(*stream);
+    Rearm(core);  // one nobody holds records nothing until it is ready
 }
 
 // Our choice: a source that stops while the server stays is a pause like the server's: buffers being filled
@@ -172,6 +184,7 @@ void WaveStreamStopped(WaveStream* stream, bool stillOpen) {
         stream->state = StreamState::Refused;
         ScheduleRetry(core);
     }
+    Rearm(core);
     UpdateReading(core);
 }
 
