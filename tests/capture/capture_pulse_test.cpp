@@ -386,7 +386,15 @@ TEST_P(PulseWaveInOnDefault, AnOpenBeforeTheServerOrItsMicrophoneIsThereWaitsFor
          "no sound server answers (PulseAudio or PipeWire); recording waits until one does", false, true},
         {"a stopped server asked for a new stream", [] { Session("freeze server"); }, [] { Session("thaw"); }, nullptr,
          true, true},
-        {"no microphone", [] { Shell("pactl unload-module module-null-sink"); },
+        {"no microphone",
+         [] {
+             Shell("pactl unload-module module-null-sink");
+             // PipeWire's session manager puts its dummy sink in the last one's place a moment later, longer
+             // on a busy machine: the case is an open once it is there.
+             if (Shell("pactl info").find("PipeWire") != std::string::npos) {
+                 EXPECT_TRUE(PumpUntil([] { return !Shell("pactl list short sources").empty(); }));
+             }
+         },
          [] {
              Shell("pactl load-module module-null-sink sink_name=pelomi_null rate=44100 channels=1");
              Shell("pactl set-default-sink pelomi_null && pactl set-default-source pelomi_null.monitor");
