@@ -158,7 +158,7 @@ void UpdateReading(WaveCore& core) {
     for (WaveStream* stream : core.streams) {
         if (stream->state != StreamState::Running) continue;
         // One nobody holds is read when it is due to be given back: its sound then releases it (Rearm).
-        if (stream->listeners.empty() && stream->pins == 0) until = std::min(until, stream->idleSince + kIdleRelease);
+        if (Unheld(*stream)) until = std::min(until, ReleaseDue(*stream));
         for (WaveListener* listener : stream->listeners) {
             if (!listener->started || !listener->placed) continue;
             // Fixed once: after it, the block's last pieces are read as they come.

@@ -92,6 +92,10 @@ struct WaveListener {
 
 WaveCore& CoreOf(const WaveBackend& backend);
 
+// No device holds the stream, nor an open waiting on it: it is given back kIdleRelease after the last close.
+inline bool Unheld(const WaveStream& stream) { return stream.listeners.empty() && stream.pins == 0; }
+inline uint64_t ReleaseDue(const WaveStream& stream) { return stream.idleSince + kIdleRelease; }
+
 // Posts every notification queued, in order, with no lock held: a wave call's last step.
 void PostAllPending();
 

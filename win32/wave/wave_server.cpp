@@ -44,10 +44,8 @@ void Rearm(WaveCore& core) {
     const uint64_t now = core.backend->Now();
     uint64_t due = core.retryAt;
     for (const WaveStream* stream : core.streams) {
-        const uint64_t idleEnds = stream->idleSince + kIdleRelease;
-        if (!stream->listeners.empty() || stream->pins != 0 || (stream->state == StreamState::Running && idleEnds > now))
-            continue;
-        if (due == 0 || idleEnds < due) due = idleEnds;
+        if (!Unheld(*stream) || (stream->state == StreamState::Running && ReleaseDue(*stream) > now)) continue;
+        if (due == 0 || ReleaseDue(*stream) < due) due = ReleaseDue(*stream);
     }
     if (due == 0 || (core.timerAt != 0 && core.timerAt <= due)) return;
     core.timerAt = due;
@@ -96,7 +94,7 @@ void Pause(WaveCore& core) {
         Interrupt(*stream, true);
         if (stream->state != StreamState::Waiting) core.backend->CloseStream(stream);
         stream->state = StreamState::Waiting;
-        if (stream->listeners.empty() && stream->pins == 0) Release(stream);
+        if (Unheld(*stream)) Release(stream);
     }
 }
 
@@ -193,7 +191,7 @@ void WaveTimerDue(const WaveBackend& backend) {
     core.timerAt = 0;
     const uint64_t now = backend.Now();
     for (WaveStream* stream : std::vector<WaveStream*>(core.streams))
-        if (stream->listeners.empty() && stream->pins == 0 && now >= stream->idleSince + kIdleRelease)
+        if (Unheld(*stream) && now >= ReleaseDue(*stream))
             Release(stream);
     if (core.retryAt != 0 && now >= core.retryAt) {
         core.retryAt = 0;
